@@ -1,0 +1,12 @@
+#pragma once
+
+#include <windows.h>
+
+#include "tstrings.h"
+
+namespace SysInfo {
+
+HMODULE getCurrentModuleHandle();
+tstring getCurrentModulePath();
+
+}  // namespace SysInfo
