@@ -76,6 +76,9 @@ Logger::Logger(LogAppender& appender, LogLevel threshold)
 Logger& Logger::instance() {
     if (!theLogger.appender) {
         if (!defaultAppender) {
+            // A record logged from another static constructor may come before
+            // the standard streams exist.
+            static std::ios_base::Init streamsReady;
             defaultAppender = new (defaultAppenderStorage) StreamLogAppender(std::cout);
         }
         theLogger.appender = defaultAppender;
