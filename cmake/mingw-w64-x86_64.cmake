@@ -1,0 +1,16 @@
+# Cross toolchain: Windows x64 binaries from Debian's MinGW-w64, posix thread
+# variant (the win32 variant lacks std::mutex/std::thread, which GoogleTest needs).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(BRUMLET_MINGW_TRIPLE x86_64-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${BRUMLET_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${BRUMLET_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${BRUMLET_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${BRUMLET_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
