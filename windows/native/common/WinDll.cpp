@@ -1,0 +1,55 @@
+#include "WinDll.h"
+
+#include "FileUtils.h"
+#include "Log.h"
+#include "WinErrorHandling.h"
+#include "WinSysInfo.h"
+
+namespace {
+
+Dll::Handle loadLibrary(const tstring& path) {
+    Dll::Handle handle(LoadLibraryW(path.c_str()));
+    if (!handle) {
+        BM_THROW_SYSERROR("LoadLibraryW(" << path << ") failed", LoadLibraryW);
+    }
+    return handle;
+}
+
+}  // namespace
+
+void Dll::FreeLibraryDeleter::operator()(HMODULE module) const noexcept {
+    try {
+        if (module && !FreeLibrary(module)) {
+            BM_THROW_SYSERROR("FreeLibrary(" << static_cast<const void*>(module) << ") failed",
+                              FreeLibrary);
+        }
+    }
+    BM_GUARD_CATCH
+}
+
+Dll::Dll(const tstrings::MessageBuilder& libPath)
+    : path(libPath.tstr()), handle(loadLibrary(path)) {}
+
+Dll::Dll(const tstrings::MessageBuilder& libName, const System&)
+    : path(FileUtils::joinPath(SysInfo::getSystemDir(), libName.tstr())),
+      handle(loadLibrary(path)) {}
+
+Dll::Dll(const tstring& moduleName) : path(moduleName) {
+    HMODULE module = nullptr;
+    // Flags 0: the reference count goes up, and the deleter's FreeLibrary
+    // gives that reference back.
+    if (!GetModuleHandleExW(0, path.c_str(), &module)) {
+        BM_THROW_SYSERROR("GetModuleHandleExW(" << path << ") failed", GetModuleHandleExW);
+    }
+    handle.reset(module);
+}
+
+void* Dll::getFunction(const std::string& name, bool raiseIfMissing) const {
+    void* const function = reinterpret_cast<void*>(GetProcAddress(handle.get(), name.c_str()));
+    if (!function && raiseIfMissing) {
+        BM_THROW_SYSERROR(
+            "GetProcAddress(" << path << ", " << tstrings::fromUtf8(name) << ") failed",
+            GetProcAddress);
+    }
+    return function;
+}
