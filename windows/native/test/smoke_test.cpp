@@ -17,8 +17,7 @@ TEST(Toolchain, WideCharactersAreUtf16Units) {
 TEST(Toolchain, UnicodeApiIsSelected) {
     // The W entry points must be the defaults: a build without UNICODE would
     // silently route every Windows call through the ANSI code page.
-    EXPECT_EQ(reinterpret_cast<void*>(&::GetTempPath),
-              reinterpret_cast<void*>(&::GetTempPathW));
+    EXPECT_EQ(reinterpret_cast<void*>(&::GetTempPath), reinterpret_cast<void*>(&::GetTempPathW));
 }
 
 TEST(Toolchain, StandardThreadingPrimitivesWork) {
