@@ -1,0 +1,173 @@
+#include "app.h"
+
+#include <cerrno>
+#include <iostream>
+#include <memory>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "tstrings.h"
+
+namespace SysInfo {
+tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defValue);
+}
+
+namespace {
+
+// Set only while an error is being reported; points into app::launch's frame.
+const std::string* lastErrorMsgPtr;
+
+// Static storage that is never destroyed: the logger may still be called from
+// other objects' static destructors.
+template <class T>
+union Immortal {
+    T value;
+    Immortal() : value() {}
+    ~Immortal() {}
+};
+
+class StandardLogAppender : public LogAppender {
+public:
+    void append(const LogEvent& event) override {
+        std::cerr << "[" << tstrings::toUtf8(event.levelName) << "] "
+                  << tstrings::toUtf8(event.file) << ":" << event.line << ": "
+                  << tstrings::toUtf8(event.message) << std::endl;
+    }
+};
+
+class LastErrorLogAppender : public LogAppender {
+public:
+    void append(const LogEvent&) override { std::cerr << app::lastErrorMsg() << std::endl; }
+};
+
+Immortal<LastErrorLogAppender> theLastErrorLogAppender;
+
+LogAppender& makeDefaultAppender(bool loggingEnabled) {
+    if (loggingEnabled) {
+        static Immortal<StandardLogAppender> standard;
+        return standard.value;
+    }
+    static Immortal<NopLogAppender> nop;
+    return nop.value;
+}
+
+// Adds the last-error appender to the logger once the launcher function's own
+// objects are gone, so that only the report of its error reaches the user.
+class SetLoggerAtEndOfScope {
+public:
+    SetLoggerAtEndOfScope(std::unique_ptr<WithExtraLogAppender>& withLogAppender,
+                          LogAppender* lastErrorLogAppender)
+        : withLogAppender(withLogAppender), lastErrorLogAppender(lastErrorLogAppender) {}
+
+    ~SetLoggerAtEndOfScope() {
+        try {
+            withLogAppender.reset(new WithExtraLogAppender(*lastErrorLogAppender));
+        }
+        BM_GUARD_CATCH
+    }
+
+    SetLoggerAtEndOfScope(const SetLoggerAtEndOfScope&) = delete;
+    SetLoggerAtEndOfScope& operator=(const SetLoggerAtEndOfScope&) = delete;
+
+private:
+    std::unique_ptr<WithExtraLogAppender>& withLogAppender;
+    LogAppender* lastErrorLogAppender;
+};
+
+class ResetLastErrorMsgAtEndOfScope {
+public:
+    ResetLastErrorMsgAtEndOfScope() = default;
+    ~ResetLastErrorMsgAtEndOfScope() {
+        try {
+            lastErrorMsgPtr = nullptr;
+        }
+        BM_GUARD_CATCH
+    }
+
+    ResetLastErrorMsgAtEndOfScope(const ResetLastErrorMsgAtEndOfScope&) = delete;
+    ResetLastErrorMsgAtEndOfScope& operator=(const ResetLastErrorMsgAtEndOfScope&) = delete;
+};
+
+// Error texts are UTF-8 and go through unchanged. A text that is not UTF-8
+// (from code outside this program) is taken byte by byte rather than lost.
+std::string plainMessage(const char* text) {
+    const std::string narrow = text ? text : "";
+    const tstring wide = tstrings::fromUtf8(narrow);
+    tstrings::MessageBuilder msg;
+    if (wide.empty() && !narrow.empty()) {
+        msg << narrow.c_str();
+    } else {
+        msg << wide;
+    }
+    return msg.str();
+}
+
+}  // namespace
+
+namespace app {
+
+bool isLoggingEnabled() {
+    return SysInfo::getEnvVariable(std::nothrow, L"BRUMLET_DEBUG", tstring()) == L"true";
+}
+
+LogAppender* defaultLastErrorLogAppender() {
+    return &theLastErrorLogAppender.value;
+}
+
+std::string lastErrorMsg() {
+    return lastErrorMsgPtr ? *lastErrorMsgPtr : std::string();
+}
+
+int launch(const std::nothrow_t&, LauncherFunc launcher, LogAppender* lastErrorLogAppender) {
+    Logger::instance().installAppender(&makeDefaultAppender(isLoggingEnabled()));
+
+    BM_TRACE_SCOPE(L"app::launch");
+
+    if (!lastErrorLogAppender) {
+        lastErrorLogAppender = defaultLastErrorLogAppender();
+    }
+
+    // Declared in this order so that they end in the reverse one: the message
+    // is withdrawn before its storage goes, and the last-error appender is
+    // removed before the exit of this scope is traced.
+    std::unique_ptr<WithExtraLogAppender> withLogAppender;
+    std::string errorMsg;
+    const ResetLastErrorMsgAtEndOfScope resetLastErrorMsg;
+
+    // The report's record must be logged after the message is published: the
+    // last-error appenders read it from there.
+    try {
+        const SetLoggerAtEndOfScope setLogger(withLogAppender, lastErrorLogAppender);
+        launcher();
+        return 0;
+    } catch (const BmErrorBase& e) {
+        errorMsg = plainMessage(e.bareMessage());
+        lastErrorMsgPtr = &errorMsg;
+        try {
+            throw;
+        } catch (const std::runtime_error& re) {
+            logException(BM_SOURCE_LOCATION, re);
+        } catch (...) {
+            logUnknownException(BM_SOURCE_LOCATION);
+        }
+    } catch (const std::runtime_error& e) {
+        // The runtime library's text tells more than the standard streams'
+        // own messages; when errno holds nothing, that text would only say
+        // "No error", so the error's message is shown instead.
+        if (errno != 0) {
+            errorMsg = lastCrtErrorText();
+        }
+        if (errorMsg.empty()) {
+            errorMsg = plainMessage(e.what());
+        }
+        lastErrorMsgPtr = &errorMsg;
+        logException(BM_SOURCE_LOCATION, e);
+    } catch (...) {
+        errorMsg = "Unknown error";
+        lastErrorMsgPtr = &errorMsg;
+        logUnknownException(BM_SOURCE_LOCATION);
+    }
+    return 1;
+}
+
+}  // namespace app
