@@ -28,7 +28,8 @@ std::string joinMessages(const std::string& first, const std::string& second);
 template <class T>
 class BmError : public BmErrorBase, public T {
 public:
-    BmError(const T& value, const SourceLocation& loc) : T(value), msg(locatedMessage(value, loc)) {}
+    BmError(const T& value, const SourceLocation& loc)
+        : T(value), msg(locatedMessage(value, loc)) {}
 
     const char* what() const noexcept override { return msg.c_str(); }
     const char* bareMessage() const override { return T::what(); }
@@ -118,17 +119,17 @@ struct FunctionName {
 #define BM_WIDEN_(s) BM_CONCAT_(L, s)
 
 // The qualified name of the enclosing function, narrow and wide, with static lifetime.
-#define BM_FUNCTION_NAME                                                                  \
-    ({                                                                                    \
-        static constexpr ::bm_detail::FunctionName<char, sizeof(__PRETTY_FUNCTION__)> \
-            bm_fn_{__PRETTY_FUNCTION__};                                                  \
-        bm_fn_.value;                                                                     \
+#define BM_FUNCTION_NAME                                                                      \
+    ({                                                                                        \
+        static constexpr ::bm_detail::FunctionName<char, sizeof(__PRETTY_FUNCTION__)> bm_fn_{ \
+            __PRETTY_FUNCTION__};                                                             \
+        bm_fn_.value;                                                                         \
     })
-#define BM_WFUNCTION_NAME                                                                    \
-    ({                                                                                       \
-        static constexpr ::bm_detail::FunctionName<wchar_t, sizeof(__PRETTY_FUNCTION__)> \
-            bm_wfn_{__PRETTY_FUNCTION__};                                                    \
-        bm_wfn_.value;                                                                       \
+#define BM_WFUNCTION_NAME                                                                         \
+    ({                                                                                            \
+        static constexpr ::bm_detail::FunctionName<wchar_t, sizeof(__PRETTY_FUNCTION__)> bm_wfn_{ \
+            __PRETTY_FUNCTION__};                                                                 \
+        bm_wfn_.value;                                                                            \
     })
 #define BM_WFILE BM_WIDEN_(__FILE__)
 
@@ -136,14 +137,15 @@ struct FunctionName {
 
 // Raises a located error: a text, a message builder expression or an exception value.
 #define BM_THROW(value) throw ::makeLocatedError(value, BM_SOURCE_LOCATION)
-#define BM_THROW_MSG(msg) throw ::makeLocatedError(::tstrings::MessageBuilder() << msg, BM_SOURCE_LOCATION)
+#define BM_THROW_MSG(msg) \
+    throw ::makeLocatedError(::tstrings::MessageBuilder() << msg, BM_SOURCE_LOCATION)
 
 // The handlers of a guarded section: `try { ... } BM_GUARD_CATCH`. A runtime
 // error and anything else are logged at ERROR and go no further.
-#define BM_GUARD_CATCH                                   \
-    catch (const std::runtime_error& bm_e_) {            \
-        ::logException(BM_SOURCE_LOCATION, bm_e_);       \
-    }                                                    \
-    catch (...) {                                        \
-        ::logUnknownException(BM_SOURCE_LOCATION);       \
+#define BM_GUARD_CATCH                             \
+    catch (const std::runtime_error& bm_e_) {      \
+        ::logException(BM_SOURCE_LOCATION, bm_e_); \
+    }                                              \
+    catch (...) {                                  \
+        ::logUnknownException(BM_SOURCE_LOCATION); \
     }

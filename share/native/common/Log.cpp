@@ -127,7 +127,8 @@ void StreamLogAppender::append(const LogEvent& event) {
     tstring prefix;
     LogEvent::appendPrefix(event, prefix);
     os << L"[" << prefix << event.file << L":" << event.line << L" (" << event.function << L")"
-       << L"]" << L"\n" << L"\t" << event.levelName << L": " << event.message;
+       << L"]" << L"\n"
+       << L"\t" << event.levelName << L": " << event.message;
     *stream << tstrings::toUtf8(os.str()) << std::endl;
 }
 
@@ -145,7 +146,9 @@ WithExtraLogAppender::WithExtraLogAppender(LogAppender& extra)
     Logger::instance().installAppender(&tee);
 }
 
-WithExtraLogAppender::~WithExtraLogAppender() { Logger::instance().installAppender(previous); }
+WithExtraLogAppender::~WithExtraLogAppender() {
+    Logger::instance().installAppender(previous);
+}
 
 TraceScope::TraceScope(const Logger& logger, LogLevel level, const wchar_t* file, int line,
                        const wchar_t* function, const tstring& scopeName)

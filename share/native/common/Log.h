@@ -122,13 +122,13 @@ private:
 
 // Log statements ask the logger first and build the message only when the
 // level is accepted.
-#define BM_LOG(level, msg)                                                      \
-    do {                                                                        \
-        const ::Logger& bm_logger_ = ::Logger::instance();                      \
-        if (bm_logger_.accepts(level)) {                                        \
-            bm_logger_.log(level, BM_WFILE, __LINE__, BM_WFUNCTION_NAME,        \
-                           ::tstrings::MessageBuilder() << msg);                \
-        }                                                                       \
+#define BM_LOG(level, msg)                                               \
+    do {                                                                 \
+        const ::Logger& bm_logger_ = ::Logger::instance();               \
+        if (bm_logger_.accepts(level)) {                                 \
+            bm_logger_.log(level, BM_WFILE, __LINE__, BM_WFUNCTION_NAME, \
+                           ::tstrings::MessageBuilder() << msg);         \
+        }                                                                \
     } while (0)
 
 #define LOG_TRACE(msg) BM_LOG(::LogLevel::Trace, msg)
@@ -137,7 +137,6 @@ private:
 #define LOG_ERROR(msg) BM_LOG(::LogLevel::Error, msg)
 
 // Traces entry and exit of the enclosing scope at TRACE under the given name.
-#define BM_TRACE_SCOPE(name)                                                       \
-    const ::TraceScope BM_CONCAT_(bm_trace_scope_, __LINE__)(                       \
-        ::Logger::instance(), ::LogLevel::Trace, BM_WFILE, __LINE__, BM_WFUNCTION_NAME, \
-        name)
+#define BM_TRACE_SCOPE(name)                                  \
+    const ::TraceScope BM_CONCAT_(bm_trace_scope_, __LINE__)( \
+        ::Logger::instance(), ::LogLevel::Trace, BM_WFILE, __LINE__, BM_WFUNCTION_NAME, name)

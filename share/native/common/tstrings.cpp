@@ -20,8 +20,8 @@ std::string toMultiByte(const tstring& str, unsigned codePage) {
         return std::string();
     }
     std::string result(static_cast<size_t>(n), '\0');
-    if (n != WideCharToMultiByte(codePage, 0, str.data(), static_cast<int>(str.size()),
-                                 &result[0], n, nullptr, nullptr)) {
+    if (n != WideCharToMultiByte(codePage, 0, str.data(), static_cast<int>(str.size()), &result[0],
+                                 n, nullptr, nullptr)) {
         BM_THROW("Unexpected reply from WideCharToMultiByte()");
     }
     return result;
@@ -44,13 +44,27 @@ tstring fromMultiByte(const std::string& str, unsigned codePage) {
     return result;
 }
 
-std::string toUtf8(const tstring& str) { return toMultiByte(str, CP_UTF8); }
-std::string toUtf8(const std::string& acpStr) { return toUtf8(fromACP(acpStr)); }
-tstring fromUtf8(const std::string& str) { return fromMultiByte(str, CP_UTF8); }
-std::string toACP(const tstring& str) { return toMultiByte(str, CP_ACP); }
-tstring fromACP(const std::string& str) { return fromMultiByte(str, CP_ACP); }
-tstring toWide(const tstring& str) { return str; }
-tstring toWide(const std::string& utf8Str) { return fromUtf8(utf8Str); }
+std::string toUtf8(const tstring& str) {
+    return toMultiByte(str, CP_UTF8);
+}
+std::string toUtf8(const std::string& acpStr) {
+    return toUtf8(fromACP(acpStr));
+}
+tstring fromUtf8(const std::string& str) {
+    return fromMultiByte(str, CP_UTF8);
+}
+std::string toACP(const tstring& str) {
+    return toMultiByte(str, CP_ACP);
+}
+tstring fromACP(const std::string& str) {
+    return fromMultiByte(str, CP_ACP);
+}
+tstring toWide(const tstring& str) {
+    return str;
+}
+tstring toWide(const std::string& utf8Str) {
+    return fromUtf8(utf8Str);
+}
 
 tstring format(const wchar_t* fmt, ...) {
     if (!fmt) {
@@ -141,8 +155,14 @@ tstring replace(const tstring& str, const tstring& search, const tstring& replac
     return result;
 }
 
-MessageBuilder::MessageBuilder(const char* utf8) { stream << fromUtf8(utf8 ? utf8 : ""); }
-MessageBuilder::MessageBuilder(const std::string& utf8) { stream << fromUtf8(utf8); }
-MessageBuilder::MessageBuilder(const tstring& str) { stream << str; }
+MessageBuilder::MessageBuilder(const char* utf8) {
+    stream << fromUtf8(utf8 ? utf8 : "");
+}
+MessageBuilder::MessageBuilder(const std::string& utf8) {
+    stream << fromUtf8(utf8);
+}
+MessageBuilder::MessageBuilder(const tstring& str) {
+    stream << str;
+}
 
 }  // namespace tstrings

@@ -129,8 +129,7 @@ TEST(LocatedErrors, SystemAndComDescriptions) {
     EXPECT_EQ(L"No description available", describeMessageId(0x7fffabcd, nullptr));
     EXPECT_EQ(L"COM error 0x80070005 (Access denied)", SysError::comErrorText(E_ACCESSDENIED));
     // Outside the Win32 facility the whole status is looked up.
-    EXPECT_EQ(L"COM error 0x80004005 (Call failed)",
-              SysError::comErrorText(E_FAIL));
+    EXPECT_EQ(L"COM error 0x80004005 (Call failed)", SysError::comErrorText(E_FAIL));
     EXPECT_STREQ("Some words. System error [5](system error 5 (Access denied))",
                  SysError("Some words", nullptr, 5).what());
 }
@@ -153,8 +152,7 @@ TEST(Guard, LogsCaughtErrorsAtTheGuard) {
     const LogEvent& caught = log.appender.events[2];
     EXPECT_EQ(L"ErrorHandling_test.cpp", caught.file);
     EXPECT_EQ(guardLine, caught.line);
-    EXPECT_EQ(L"Exception with message 'ErrorHandling_test.cpp(" +
-                  std::to_wstring(Raiser::line) +
+    EXPECT_EQ(L"Exception with message 'ErrorHandling_test.cpp(" + std::to_wstring(Raiser::line) +
                   L") at {anonymous}::Raiser::raise(): bad value 3' caught",
               caught.message);
 }

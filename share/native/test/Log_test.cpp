@@ -77,9 +77,9 @@ TEST(Logger, LevelsThresholdAndNames) {
     for (int level : {0, 1, 2, 3, 4, -1}) {
         logger.log(static_cast<LogLevel>(level), L"f", 1, L"g", tstring(L"m"));
     }
-    EXPECT_EQ((std::vector<tstring>{L"TRACE", L"INFO", L"WARNING", L"ERROR", L"UNKNOWN",
-                                    L"UNKNOWN"}),
-              names);
+    EXPECT_EQ(
+        (std::vector<tstring>{L"TRACE", L"INFO", L"WARNING", L"ERROR", L"UNKNOWN", L"UNKNOWN"}),
+        names);
 
     logger.setThreshold(LogLevel::Error);
     EXPECT_FALSE(logger.accepts(LogLevel::Warning));
@@ -95,7 +95,10 @@ TEST(Logger, TraceScopeEntersAndExits) {
         void append(const LogEvent& e) override { events.push_back(e); }
     } sink;
     Logger logger(sink, LogLevel::Trace);
-    { TraceScope scope(logger, LogLevel::Trace, L"dir\\F.cpp", 126, L"app::launch", L"app::launch"); }
+    {
+        TraceScope scope(logger, LogLevel::Trace, L"dir\\F.cpp", 126, L"app::launch",
+                         L"app::launch");
+    }
     ASSERT_EQ(2u, sink.events.size());
     EXPECT_EQ(L"Entering app::launch", sink.events[0].message);
     EXPECT_EQ(126, sink.events[0].line);

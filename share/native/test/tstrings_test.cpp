@@ -9,7 +9,10 @@ using namespace tstrings;
 TEST(Conversions, Utf8RoundTripAndRefusedInput) {
     const tstring wide = L"Gr\u00fc\u00dfe \u65e5\u672c \U0001F600";
     const std::string utf8 = toUtf8(wide);
-    EXPECT_EQ("Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80", utf8);
+    EXPECT_EQ(
+        "Gr\xc3\xbc\xc3\x9f"
+        "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
+        utf8);
     EXPECT_EQ(wide, fromUtf8(utf8));
     EXPECT_EQ(wide, toWide(utf8));
 

@@ -7,8 +7,7 @@ namespace {
 std::string makeMessage(const tstrings::MessageBuilder& message, const void* caller,
                         DWORD errorCode, const char* label) {
     tstrings::MessageBuilder err;
-    err << (label ? label : "Some error") << " [" << static_cast<unsigned long>(errorCode)
-        << "]";
+    err << (label ? label : "Some error") << " [" << static_cast<unsigned long>(errorCode) << "]";
 
     HMODULE module = nullptr;
     bool haveModule = true;
@@ -28,14 +27,14 @@ std::string makeMessage(const tstrings::MessageBuilder& message, const void* cal
 }
 
 tstring formatMessage(DWORD messageId, HMODULE module) {
-    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                  FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     if (module) {
         flags |= FORMAT_MESSAGE_FROM_HMODULE;
     }
     wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(flags, module, messageId, 0,
-                                   reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const DWORD n =
+        FormatMessageW(flags, module, messageId, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (n == 0) {
         return tstring();
     }

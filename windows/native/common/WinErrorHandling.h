@@ -23,17 +23,17 @@ tstring describeMessageId(DWORD messageId, HMODULE module);
 // Raises a located SysError for the Windows function `caller` that just
 // failed. GetLastError is read before the message is built, so building it
 // cannot disturb the code.
-#define BM_THROW_SYSERROR(msg, caller)                                                    \
-    do {                                                                                  \
-        const DWORD bm_last_error_ = ::GetLastError();                                    \
-        BM_THROW(::SysError(::tstrings::MessageBuilder() << msg,                          \
-                            reinterpret_cast<const void*>(caller), bm_last_error_,       \
-                            "System error"));                                             \
+#define BM_THROW_SYSERROR(msg, caller)                                             \
+    do {                                                                           \
+        const DWORD bm_last_error_ = ::GetLastError();                             \
+        BM_THROW(::SysError(::tstrings::MessageBuilder() << msg,                   \
+                            reinterpret_cast<const void*>(caller), bm_last_error_, \
+                            "System error"));                                      \
     } while (0)
 
 // The same with an error code the caller already holds (a status returned
 // instead of set as the last error).
-#define BM_THROW_SYSERROR_CODE(msg, caller, code)                                       \
+#define BM_THROW_SYSERROR_CODE(msg, caller, code)                                        \
     BM_THROW(::SysError(::tstrings::MessageBuilder() << msg,                             \
                         reinterpret_cast<const void*>(caller), static_cast<DWORD>(code), \
                         "System error"))
