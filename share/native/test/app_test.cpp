@@ -118,13 +118,13 @@ TEST_F(AppLaunch, LoggingRunTracesAndReportsTheErrorOnce) {
     EXPECT_THAT(
         stderrLines(),
         ElementsAre(
-            MatchesRegex("\\[TRACE\\] app\\.cpp:[0-9]+: Entering app::launch"),
-            MatchesRegex("\\[TRACE\\] app_test\\.cpp:[0-9]+: cleanup ran"),
-            MatchesRegex("\\[ERROR\\] app\\.cpp:[0-9]+: Exception with message "
-                         "'app_test\\.cpp\\([0-9]+\\) at \\{anonymous\\}::raisesLocated\\(\\): "
+            MatchesRegex("\\[TRACE\\] app\\.cpp:\\d+: Entering app::launch"),
+            MatchesRegex("\\[TRACE\\] app_test\\.cpp:\\d+: cleanup ran"),
+            MatchesRegex("\\[ERROR\\] app\\.cpp:\\d+: Exception with message "
+                         "'app_test\\.cpp\\(\\d+\\) at \\{anonymous\\}::raisesLocated\\(\\): "
                          "cannot find resource \\(name='product_code', type='#10'\\)' caught"),
             MatchesRegex("\\[TRACE\\] app\\.cpp:0: Exiting app::launch \\(entered at "
-                         "app\\.cpp:[0-9]+\\)")));
+                         "app\\.cpp:\\d+\\)")));
 }
 
 TEST_F(AppLaunch, LoggingRunReportsUnknownErrors) {
@@ -132,7 +132,7 @@ TEST_F(AppLaunch, LoggingRunReportsUnknownErrors) {
     EXPECT_EQ(1, app::launch(std::nothrow, raisesInteger));
     const std::vector<std::string> out = stderrLines();
     ASSERT_EQ(4u, out.size());
-    EXPECT_THAT(out[1], MatchesRegex("\\[ERROR\\] app\\.cpp:[0-9]+: Unknown exception caught"));
+    EXPECT_THAT(out[1], MatchesRegex("\\[ERROR\\] app\\.cpp:\\d+: Unknown exception caught"));
     EXPECT_EQ("Unknown error", out[2]);
 }
 
@@ -160,7 +160,7 @@ TEST_F(AppLaunch, DefaultAppenderStaysAfterTheRun) {
     // last-error line.
     LOG_INFO("after the run");
     EXPECT_THAT(stderrLines(),
-                ElementsAre(MatchesRegex("\\[INFO\\] app_test\\.cpp:[0-9]+: after the run")));
+                ElementsAre(MatchesRegex("\\[INFO\\] app_test\\.cpp:\\d+: after the run")));
 }
 
 void raisesNonAscii() {
