@@ -9,6 +9,7 @@
 #include "FileUtils.h"
 #include "Log.h"
 #include "WinErrorHandling.h"
+#include "WinFileUtils.h"
 
 namespace {
 
@@ -140,6 +141,10 @@ HMODULE getCurrentModuleHandle() {
     return module;
 }
 
+tstring getProcessModulePath() {
+    return FileUtils::toAbsolutePath(getModulePath(nullptr));
+}
+
 tstring getCurrentModulePath() {
     return getModulePath(getCurrentModuleHandle());
 }
@@ -169,9 +174,15 @@ void debugBreakIfRequested(const SourceLocation& location, const tstring& name,
                                         .str());
     const tstring text = tstrings::fromUtf8(locatedMessage(reason, location));
     const tstring caption = FileUtils::basename(SysInfo::getCurrentModulePath());
-    if (!MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL)) {
-        // No box means no pause: say so, or the developer waits for nothing.
+    // Failure is 0 by the documentation; some implementations pass on the
+    // dialog box's -1. Every button's answer is positive.
+    if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL) <= 0) {
+        // No box, no pause (a session without a desktop): say so, with the
+        // text the box would have shown, or the developer waits for nothing.
         const DWORD error = GetLastError();
-        LOG_WARNING("MessageBoxW() failed with error " << error << "; no debug break");
+        LOG_WARNING(std::string(SysError(tstrings::MessageBuilder() << "MessageBoxW(" << text
+                                                                    << ") failed. No debug break",
+                                         reinterpret_cast<const void*>(MessageBoxW), error)
+                                    .what()));
     }
 }

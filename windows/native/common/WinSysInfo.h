@@ -30,6 +30,7 @@ void setEnvVariable(const tstring& name, const tstring& value);
 // code runs inside a DLL. No reference is added.
 HMODULE getCurrentModuleHandle();
 
+tstring getProcessModulePath();
 tstring getCurrentModulePath();
 
 // Without a trailing separator.

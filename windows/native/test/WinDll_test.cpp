@@ -45,6 +45,13 @@ TEST(Dll, BindsExportsByNameWithTheirDeclaredType) {
     EXPECT_EQ(50, answer(8));
 }
 
+TEST(Dll, CodeInALibraryFindsItsOwnModule) {
+    const Dll dll(tstrings::MessageBuilder() << fixturePath());
+    wchar_t path[1024];
+    const int n = dll.bind<int(wchar_t*, int)>("brumletFixtureModulePath")(path, 1024);
+    EXPECT_EQ(fixturePath(), tstring(path, n > 0 ? n : 0));
+}
+
 TEST(Dll, MissingExportIsNullOrANamedSystemError) {
     const Dll dll(tstrings::MessageBuilder() << fixturePath());
     EXPECT_EQ(nullptr, dll.getFunction("NoSuchExport", false));
