@@ -1,16 +1,18 @@
 #pragma once
 
-// Helpers for tests that work on the real file system: a fresh directory per
-// test and a capture of the records the logger receives.
+// Tests on the real file system: a fresh directory per test, and the records
+// the logger receives meanwhile.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
+#include "DirectoryIterator.h"
 #include "Log.h"
 #include "WinFileUtils.h"
 
@@ -18,133 +20,65 @@ namespace filetest {
 
 class LogCapture : public LogAppender {
 public:
-    LogCapture() : previous(Logger::instance().installAppender(this)) {
-        Logger::instance().setThreshold(LogLevel::Trace);
-    }
+    LogCapture() : previous(Logger::instance().installAppender(this)) {}
     ~LogCapture() override { Logger::instance().installAppender(previous); }
-
-    void append(const LogEvent& event) override {
-        records.push_back(event.levelName + L": " + event.message);
+    void append(const LogEvent& e) override { records.push_back(e.levelName + L": " + e.message); }
+    bool contains(const tstring& r) const {
+        return std::find(records.begin(), records.end(), r) != records.end();
     }
 
-    bool contains(const tstring& record) const {
-        for (const tstring& r : records) {
-            if (r == record) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    size_t count(const tstring& prefix) const {
-        size_t n = 0;
-        for (const tstring& r : records) {
-            n += r.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
-        }
-        return n;
-    }
-
-    std::vector<tstring> records;
+    tstring_array records;
 
 private:
     LogAppender* previous;
 };
 
-// Every test gets a new empty directory in the temporary directory, removed
-// afterwards with whatever the test left in it.
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Quiet unless a test captures the log itself.
-        previousAppender = Logger::instance().installAppender(&quiet);
-        wchar_t buffer[MAX_PATH + 1] = {};
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH + 1, buffer));
-        dir = tstring(buffer) + L"bmtest" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++counter);
-        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        previous = Logger::instance().installAppender(&quiet);
+        Logger::instance().setThreshold(LogLevel::Trace);
+        dir = FileUtils::createTempDirectory(L"bmtest", L"", FileUtils::getTempDirectory());
     }
-
+    // Plain Win32 first, so that a fault in the code under test cannot leave litter.
     void TearDown() override {
-        removeTree(dir);
-        Logger::instance().installAppender(previousAppender);
+        for (const tstring& p : names(dir, true)) {
+            SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        FileUtils::deleteDirectoryRecursive(dir, std::nothrow);
+        Logger::instance().installAppender(previous);
     }
 
     tstring path(const tstring& name) const { return dir + L"\\" + name; }
 
     static void writeFile(const tstring& file, const std::string& content) {
-        const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        DWORD written = 0;
-        ASSERT_TRUE(
-            WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-        CloseHandle(h);
+        std::ofstream(file.c_str(), std::ios::binary) << content;
     }
-
     static std::string readFile(const tstring& file) {
-        const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            return "<missing>";
-        }
-        std::string content;
-        char chunk[4096];
-        DWORD n = 0;
-        while (ReadFile(h, chunk, sizeof(chunk), &n, nullptr) && n > 0) {
-            content.append(chunk, n);
-        }
-        CloseHandle(h);
-        return content;
+        std::ifstream in(file.c_str(), std::ios::binary);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
     }
+    static bool exists(const tstring& p) { return FileUtils::pathExists(p); }
 
-    static bool exists(const tstring& p) {
-        return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-
-    // Names in `d`, without "." and "..", sorted.
-    static std::vector<tstring> list(const tstring& d) {
-        std::vector<tstring> names;
-        WIN32_FIND_DATAW entry;
-        const HANDLE h = FindFirstFileW((d + L"\\*").c_str(), &entry);
-        if (h == INVALID_HANDLE_VALUE) {
-            return names;
+    // Sorted names (or full paths) of the entries in `d`.
+    static tstring_array names(const tstring& d, bool fullPaths = false) {
+        tstring_array items;
+        FileUtils::DirectoryIterator(d).recursive(fullPaths).findItems(items);
+        for (tstring& item : items) {
+            item = fullPaths ? item : FileUtils::basename(item);
         }
-        do {
-            const tstring name = entry.cFileName;
-            if (name != L"." && name != L"..") {
-                names.push_back(name);
-            }
-        } while (FindNextFileW(h, &entry));
-        FindClose(h);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    // Plain Win32, so a fault in the code under test cannot leave litter.
-    static void removeTree(const tstring& d) {
-        for (const tstring& name : list(d)) {
-            const tstring p = d + L"\\" + name;
-            SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (GetFileAttributesW(p.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(p);
-            } else {
-                DeleteFileW(p.c_str());
-            }
-        }
-        RemoveDirectoryW(d.c_str());
+        std::sort(items.begin(), items.end());
+        return items;
     }
 
     tstring dir;
 
 private:
-    static inline int counter = 0;
     NopLogAppender quiet;
-    LogAppender* previousAppender = nullptr;
+    LogAppender* previous = nullptr;
 };
 
-// Runs `body` and returns the message of the runtime error it raised, or a
-// note that it raised none.
+// The message of the runtime error that `body` raised, or a note that it raised none.
 template <class Body>
 std::string errorOf(Body body) {
     try {
