@@ -1,0 +1,3 @@
+brumlet_add_test(NAME resources_test
+    SOURCES resources_test.cpp resources_test.rc
+    LIBS brumlet_win)
