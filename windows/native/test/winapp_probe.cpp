@@ -13,14 +13,18 @@ struct LogsWhenItEnds {
     ~LogsWhenItEnds() { LOG_TRACE("cleanup ran"); }
 };
 
-void returns() { LOG_TRACE("body ran"); }
+void returns() {
+    LOG_TRACE("body ran");
+}
 
 void raisesLocated() {
     const LogsWhenItEnds local;
     BM_THROW("located failure");
 }
 
-void raisesInteger() { throw 42; }
+void raisesInteger() {
+    throw 42;
+}
 
 }  // namespace
 
