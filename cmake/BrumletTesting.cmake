@@ -46,3 +46,6 @@ macro(brumlet_include_test_files)
         include("${_brumlet_test_file}")
     endforeach()
 endmacro()
+
+# Installer packages built from WiX source for tests: brumlet_add_msi().
+include("${CMAKE_CURRENT_LIST_DIR}/BrumletMsi.cmake")
