@@ -151,6 +151,13 @@ private:
     HANDLE handle;
 };
 
+// Junctions and symbolic links may point anywhere: deleting through one would
+// empty a directory that was never part of the tree.
+bool isLink(const tstring& path) {
+    const DWORD attrs = GetFileAttributesW(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 class BatchDeleter {
 public:
     explicit BatchDeleter(const tstring& dir) : dir(dir) {}
@@ -167,6 +174,9 @@ public:
         if (!isDirectory(dir)) {
             return false;
         }
+        if (isRecursive && isLink(dir)) {
+            return deleteDirectory(dir, std::nothrow);
+        }
         try {
             if (!walk(false)) {
                 return false;
@@ -179,6 +189,10 @@ public:
 
     void execute() const {
         if (!pathExists(dir)) {
+            return;
+        }
+        if (isRecursive && isLink(dir)) {
+            deleteDirectory(dir);
             return;
         }
         walk(true);

@@ -89,8 +89,9 @@ public:
 void deleteFilesInDirectory(const tstring& dir);
 bool deleteFilesInDirectory(const tstring& dir, const std::nothrow_t&);
 
-// Delete `dir` with everything in it. The no-throw form deletes all it can and
-// returns false if anything remains.
+// Delete `dir` with everything in it. A directory link met on the way is
+// removed itself; what it points to stays. The no-throw form deletes all it
+// can and returns false if anything remains.
 void deleteDirectoryRecursive(const tstring& dir);
 bool deleteDirectoryRecursive(const tstring& dir, const std::nothrow_t&);
 

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "DirectoryIterator.h"
 #include "FileTestSupport.h"
 #include "ScopedDeleter.h"
@@ -46,6 +48,22 @@ TEST_F(Batch, RecursiveDeletionRemovesAllButWhatIsHeldOpenAndReportsIt) {
     EXPECT_TRUE(deleteFilesInDirectory(t2, std::nothrow));
     EXPECT_EQ((tstring_array{L"sub", L"sub2"}), names(t2));
     EXPECT_FALSE(deleteFilesInDirectory(t2 + L"\\sub\\b.txt", std::nothrow));
+}
+
+// Run by files.cmake on a prepared tree, as Wine shows Unix symbolic links as
+// directory links: tree\file.txt, tree\link -> outside holding keep.txt.
+TEST_F(Batch, RecursiveDeletionNeverFollowsALink) {
+    const char* root = std::getenv("BRUMLET_TEST_LINK_TREE");
+    if (!root) {
+        GTEST_SKIP() << "needs a tree with a directory link";
+    }
+    const tstring tree = tstrings::fromUtf8(root) + L"\\tree";
+    const tstring kept = tstrings::fromUtf8(root) + L"\\outside\\keep.txt";
+    deleteDirectoryRecursive(tree + L"\\link", std::nothrow);
+    EXPECT_EQ("keep\n", readFile(kept));
+    deleteDirectoryRecursive(tree, std::nothrow);
+    EXPECT_FALSE(exists(tree + L"\\file.txt"));
+    EXPECT_EQ("keep\n", readFile(kept));
 }
 
 TEST_F(Batch, IteratorListsEachFolderRightBeforeItsContents) {
