@@ -23,7 +23,12 @@ bool DirectoryIterator::onDirectory(const tstring& path) {
     if (includeFolders) {
         items.push_back(path);
     }
-    if (isRecursive) {
+    // A link is listed, not entered: it may lead out of the tree or back up
+    // into it, without end.
+    const DWORD attrs = GetFileAttributesW(path.c_str());
+    const bool isLink =
+        attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (isRecursive && !isLink) {
         DirectoryIterator(path)
             .recursive(isRecursive)
             .withFiles(includeFiles)

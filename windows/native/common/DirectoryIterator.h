@@ -6,7 +6,8 @@
 namespace FileUtils {
 
 // Collects the paths below a root directory: files, folders or both, one
-// level or the whole tree, each folder followed by its own contents.
+// level or the whole tree, each folder followed by its own contents. Directory
+// links are collected as folders but not entered.
 class DirectoryIterator : public DirectoryCallback {
 public:
     explicit DirectoryIterator(const tstring& root) : root(root) {}

@@ -59,6 +59,7 @@ TEST_F(Batch, RecursiveDeletionNeverFollowsALink) {
     }
     const tstring tree = tstrings::fromUtf8(root) + L"\\tree";
     const tstring kept = tstrings::fromUtf8(root) + L"\\outside\\keep.txt";
+    EXPECT_EQ((tstring_array{tree + L"\\file.txt", tree + L"\\link"}), names(tree, true));
     deleteDirectoryRecursive(tree + L"\\link", std::nothrow);
     EXPECT_EQ("keep\n", readFile(kept));
     deleteDirectoryRecursive(tree, std::nothrow);
