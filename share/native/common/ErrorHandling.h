@@ -71,26 +71,33 @@ struct FunctionName {
                 break;
             }
         }
-        // Step back over trailing qualifiers to the parameter list's ')'.
+        // Step back over trailing qualifiers to the parameter list's ')'. A
+        // function returning a function pointer nests its name in a group,
+        // "R (* name(params) const)(more)": descend into it.
         std::size_t nameEnd = end;
-        std::size_t close = end;
-        while (close > 0 && pretty[close - 1] != ')' && pretty[close - 1] != '>') {
-            --close;
-        }
-        if (close > 0 && pretty[close - 1] == ')') {
+        for (;;) {
+            std::size_t close = end;
+            while (close > 0 && pretty[close - 1] != ')' && pretty[close - 1] != '>') {
+                --close;
+            }
+            if (close == 0 || pretty[close - 1] != ')') {
+                break;
+            }
             int depth = 0;
             std::size_t i = close;
             while (i > 0) {
                 --i;
                 if (pretty[i] == ')') {
                     ++depth;
-                } else if (pretty[i] == '(') {
-                    if (--depth == 0) {
-                        nameEnd = i;
-                        break;
-                    }
+                } else if (pretty[i] == '(' && --depth == 0) {
+                    break;
                 }
             }
+            nameEnd = i;
+            if (i == 0 || pretty[i - 1] != ')') {
+                break;
+            }
+            end = i - 1;
         }
         std::size_t nameBegin = nameEnd;
         int depth = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -160,4 +161,27 @@ TEST(Guard, LogsCaughtErrorsAtTheGuard) {
 TEST(Guard, LastCrtErrorText) {
     errno = ENOENT;
     EXPECT_EQ("No such file or directory", lastCrtErrorText());
+}
+
+namespace {
+struct Lookup {
+    using Fn = int (*)(int);
+    Fn find(const char*) const { return BM_THROW_MSG("x"), nullptr; }
+    static const char* name() { return BM_FUNCTION_NAME; }
+};
+}  // namespace
+
+TEST(LocatedErrors, FunctionNamesAreQualifiedWithoutSignature) {
+    EXPECT_STREQ("{anonymous}::Lookup::name", Lookup::name());
+    try {
+        Lookup().find("a");
+        FAIL() << "no error raised";
+    } catch (const std::exception& e) {
+        EXPECT_NE(nullptr, std::strstr(e.what(), ") at {anonymous}::Lookup::find(): x"))
+            << e.what();
+    }
+    auto lambda = [] { return BM_FUNCTION_NAME; };
+    EXPECT_STREQ(
+        "LocatedErrors_FunctionNamesAreQualifiedWithoutSignature_Test::TestBody()::<lambda()>",
+        lambda());
 }
