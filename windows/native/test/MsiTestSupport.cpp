@@ -26,75 +26,56 @@ tstring TestPackage::path() const {
     return FileUtils::joinPath(exeDir(), file);
 }
 
-tstring TestPackage::installedFile() const {
+int TestPackage::partsOnMachine() const {
     wchar_t localAppData[MAX_PATH];
     const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
-    return FileUtils::PathBuilder(tstring(localAppData, n)) << key << L"payload.txt";
-}
-
-tstring TestPackage::registryKey() const {
-    return tstring(L"Software\\BrumletTests\\") + key;
-}
-
-bool TestPackage::fileExists() const {
-    return GetFileAttributesW(installedFile().c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool TestPackage::registryKeyExists() const {
+    const tstring file = FileUtils::PathBuilder(tstring(localAppData, n)) << key << L"payload.txt";
     HKEY hkey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, registryKey().c_str(), 0, KEY_READ, &hkey) !=
-        ERROR_SUCCESS) {
-        return false;
+    const bool keyThere =
+        RegOpenKeyExW(HKEY_CURRENT_USER, (tstring(L"Software\\BrumletTests\\") + key).c_str(), 0,
+                      KEY_READ, &hkey) == ERROR_SUCCESS;
+    if (keyThere) {
+        RegCloseKey(hkey);
     }
-    RegCloseKey(hkey);
-    return true;
+    return (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) + keyThere;
 }
 
 tstring TestPackage::recordedValue() const {
     wchar_t value[1024] = {};
     DWORD size = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, registryKey().c_str(), L"Value", RRF_RT_REG_SZ, nullptr,
-                     value, &size) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CURRENT_USER, (tstring(L"Software\\BrumletTests\\") + key).c_str(),
+                     L"Value", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
         return L"<no value>";
     }
     return value;
 }
 
 void ensureRemoved(const TestPackage& package) {
+    NopLogAppender quiet;
+    LogAppender* previous = Logger::instance().installAppender(&quiet);
     msi::action<msi::uninstall>().setProductCode(package.code())(std::nothrow);
+    Logger::instance().installAppender(previous);
 }
 
 namespace {
 
-msi::ActionStatus installPackage(const TestPackage& package, const tstring& property) {
+msi::ActionStatus installPackage(const TestPackage& package, const wchar_t* value) {
     ensureRemoved(package);
     msi::action<msi::install> install;
     install.setPackagePath(package.path());
-    if (!property.empty()) {
-        install.setProperty(L"BRUMLET_VALUE", property);
+    if (value) {
+        install.setProperty(L"BRUMLET_VALUE", value);
     }
     return install(std::nothrow);
 }
 
 }  // namespace
 
-InstalledProduct::InstalledProduct(const TestPackage& package, const tstring& property)
-    : package(package), installStatus(installPackage(package, property)) {}
-
-InstalledProduct::~InstalledProduct() {
-    ensureRemoved(package);
-}
+InstalledProduct::InstalledProduct(const TestPackage& package, const wchar_t* value)
+    : status(installPackage(package, value)), package(package) {}
 
 LogCapture::LogCapture() : previous(Logger::instance().installAppender(this)) {
     Logger::instance().setThreshold(LogLevel::Trace);
-}
-
-LogCapture::~LogCapture() {
-    Logger::instance().installAppender(previous);
-}
-
-void LogCapture::append(const LogEvent& event) {
-    records.push_back({event.levelName, event.function, event.message});
 }
 
 std::vector<LogCapture::Record> LogCapture::at(const tstring& level) const {

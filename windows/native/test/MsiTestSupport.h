@@ -7,10 +7,9 @@
 #include "Guid.h"
 #include "Log.h"
 #include "MsiUtils.h"
-#include "tstrings.h"
 
-// Test packages built beside the test executables (see msi.cmake, which holds
-// the same codes and names).
+// A package built beside the test executables; msi.cmake holds the same
+// codes and names.
 struct TestPackage {
     const wchar_t* file;
     const wchar_t* productCode;
@@ -19,55 +18,45 @@ struct TestPackage {
 
     tstring path() const;
     Guid code() const { return Guid(tstring(productCode)); }
-    // What the package installs: a file under the user's local application
-    // data and a registry key under HKCU.
-    tstring installedFile() const;
-    tstring registryKey() const;
-    bool fileExists() const;
-    bool registryKeyExists() const;
+    // How many of the two things the product installs are there: a file
+    // under the user's local application data and a registry key under HKCU.
+    int partsOnMachine() const;
     // The registry value recording the BRUMLET_VALUE property.
     tstring recordedValue() const;
 };
 
-extern const TestPackage name19Package;
-extern const TestPackage name20Package;
-extern const TestPackage name100Package;
-extern const TestPackage actionPackage;
-extern const TestPackage rebootPackage;
+extern const TestPackage name19Package, name20Package, name100Package, actionPackage, rebootPackage;
 
 tstring exeDir();
 
-// Installs a package for one test and removes the product again afterwards,
-// so that every test starts and ends with the product absent.
+// Removes the product, whatever an earlier run left behind, without logging.
+void ensureRemoved(const TestPackage& package);
+
+// Installs a package for one test (with BRUMLET_VALUE set when `value` is
+// given) and removes the product again afterwards.
 class InstalledProduct {
 public:
-    explicit InstalledProduct(const TestPackage& package, const tstring& property = tstring());
-    ~InstalledProduct();
+    explicit InstalledProduct(const TestPackage& package, const wchar_t* value = nullptr);
+    ~InstalledProduct() { ensureRemoved(package); }
 
-    const msi::ActionStatus& status() const { return installStatus; }
+    msi::ActionStatus status;
 
 private:
     const TestPackage& package;
-    msi::ActionStatus installStatus;
 };
-
-// Removes a product, whatever state an earlier failed run left it in.
-void ensureRemoved(const TestPackage& package);
 
 // Collects every record of the process-wide logger while it lives.
 class LogCapture : public LogAppender {
 public:
     struct Record {
-        tstring level;
-        tstring function;
-        tstring message;
+        tstring level, function, message;
     };
 
     LogCapture();
-    ~LogCapture() override;
-
-    void append(const LogEvent& event) override;
-
+    ~LogCapture() override { Logger::instance().installAppender(previous); }
+    void append(const LogEvent& e) override {
+        records.push_back({e.levelName, e.function, e.message});
+    }
     std::vector<Record> at(const tstring& level) const;
 
     std::vector<Record> records;
