@@ -62,9 +62,11 @@ ActionStatus handleMsiStatus(tstrings::MessageBuilder& call, UINT status) {
 const wchar_t* readerArg(const tstring& v) {
     return v.c_str();
 }
+
 MSIHANDLE readerArg(MSIHANDLE v) {
     return v;
 }
+
 UINT readerArg(UINT v) {
     return v;
 }
