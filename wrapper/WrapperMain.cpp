@@ -1,0 +1,97 @@
+// The setup program: one Windows Installer package and its product code travel
+// inside the executable. Run plainly it hands the package to the system's
+// msiexec with every argument it was given; run with "uninstall" it removes
+// the product. Its exit code is the installer's.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Executor.h"
+#include "FileUtils.h"
+#include "Guid.h"
+#include "Log.h"
+#include "MsiUtils.h"
+#include "Resources.h"
+#include "ScopedDeleter.h"
+#include "WinApp.h"
+#include "WinErrorHandling.h"
+#include "WinFileUtils.h"
+#include "WinSysInfo.h"
+
+namespace {
+
+// Written once, with the command's result. A run that fails before that ends
+// with -1, which no installer status can be mistaken for.
+int exitCode = -1;
+
+// Library loads that happen after start-up (the message box's theme and
+// resource libraries among them) would otherwise search the executable's own
+// folder first. A setup program usually sits in a downloads folder that any web
+// page can drop a DLL into.
+void restrictLibrarySearchToSystem() {
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        // Not worth failing the installation over: the run keeps the
+        // standard search order, as any older setup program has it.
+        const DWORD error = GetLastError();
+        LOG_WARNING(
+            "SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) failed with error=" << error);
+    }
+}
+
+void uninstallCommand() {
+    const std::vector<std::uint8_t> bytes =
+        Resource(L"product_code", RT_RCDATA, SysInfo::getCurrentModuleHandle()).bytes();
+    const Guid productCode(std::string(bytes.begin(), bytes.end()));
+
+    const msi::UiLevelGuard uiLevel;
+    msi::action<msi::uninstall> uninstall;
+    uninstall.setProductCode(productCode);
+    const msi::ActionStatus status = uninstall(std::nothrow);
+    exitCode = static_cast<int>(status.getCode());
+}
+
+void installCommand() {
+    const tstring tmpDir =
+        FileUtils::createTempDirectory(tstring(), L".tmp", FileUtils::getTempDirectory());
+    FileUtils::ScopedDeleter deleter;
+    deleter.addDirectoryTree(tmpDir);
+
+    const tstring msiPath = FileUtils::PathBuilder() << tmpDir << L"main.msi";
+    Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).saveToFile(msiPath);
+
+    Executor msiexec(SysInfo::getMsiexecPath());
+    msiexec.addArg(L"/i").addArg(msiPath);
+    // Everything goes through untouched, including words this program does
+    // not understand: they are the installer's to interpret.
+    const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
+    msiexec.addArgs(args.begin(), args.end());
+    // The wait keeps the package in place for as long as msiexec may read it.
+    exitCode = static_cast<int>(msiexec.execAndWaitForExit());
+}
+
+}  // namespace
+
+void installerMain() {
+    restrictLibrarySearchToSystem();
+
+    const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
+    bool uninstall = false;
+    for (const tstring& arg : args) {
+        if (arg == L"uninstall") {
+            uninstall = true;
+            break;
+        }
+    }
+    if (uninstall) {
+        uninstallCommand();
+    } else {
+        installCommand();
+    }
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    app::wlaunch(std::nothrow, installerMain);
+    return exitCode;
+}
