@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The wrapper's commands against a stand-in for msiexec.exe, which records how
+# it was started and exits with the code it is told. The stand-in replaces
+# system32\msiexec.exe in a Wine prefix of this test's own.
+#
+#   wrapper_standin_test.sh <shared prefix> <test folder> <prefix copy> <hello.msi>
+set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
+shared_prefix="$1"
+cd "$2" || exit 1
+prefix_copy="$3"
+hello_msi="$4"
+
+unset DISPLAY WAYLAND_DISPLAY
+# The prefix's msiexec.exe must be the file on disk, not Wine's built-in one.
+WINEDLLOVERRIDES_EXTRA=";msiexec.exe=n"
+use_prefix_copy "$shared_prefix" "$prefix_copy"
+cp msiexec_standin.exe "$prefix_copy/drive_c/windows/system32/msiexec.exe" || exit 1
+
+temp_dir="$PWD/standin temp"
+report="$PWD/standin-report.txt"
+export BRUMLET_STANDIN_REPORT
+BRUMLET_STANDIN_REPORT="$(winpath "$report")"
+win_temp="$(winpath "$temp_dir")"
+
+# Runs a wrapper with the stand-in exiting with $1; sets $args to the
+# arguments the stand-in received, one per line, or "not started".
+run_standin() {
+    export BRUMLET_STANDIN_EXIT="$1"
+    shift
+    rm -f "$report" "$report.msi"
+    run_wrapper "$@"
+    if [[ -e "$report" ]]; then
+        args="$(sed -n 's/^arg=//p' "$report" | tr -d '\r')"
+    else
+        args="not started"
+    fi
+}
+
+# The package goes to a new "<number>.tmp" folder of the temporary directory,
+# which holds a blank here, as it does for many a user name.
+package_pattern="$(re_escape "$win_temp")"'\\[0-9]+\.tmp\\main\.msi'
+
+expect_args() {
+    local expected="$1" name="$2"
+    local first second rest
+    first="$(sed -n 1p <<<"$args")"
+    second="$(sed -n 2p <<<"$args")"
+    rest="$(sed 1,2d <<<"$args")"
+    if [[ "$first" != "/i" ]] || ! grep -qxE -- "$package_pattern" <<<"$second" ||
+        [[ "$rest" != "$expected" ]]; then
+        fail "$name: msiexec got:"$'\n'"$args"$'\n'"expected /i, the package, then:"$'\n'"$expected"
+    fi
+}
+
+# --- Install: every argument reaches msiexec after "/i" and the package.
+run_standin 0 "hello setup.exe"
+expect_code 0 "no arguments"
+expect_quiet "no arguments"
+expect_args "" "no arguments"
+cmp -s "$report.msi" "$hello_msi" || fail "no arguments: msiexec did not find the embedded package"
+
+# (The stand-in splits its command line as the C runtime does, which msiexec
+# does not: a value ending with a back slash is left to the real msiexec.)
+run_standin 0 "hello setup.exe" /qn 'INSTALLDIR=C:\Program Files\Hello World'
+expect_code 0 "two arguments"
+expect_args $'/qn\nINSTALLDIR=C:\\Program Files\\Hello World' "two arguments"
+
+# Only the exact word selects the uninstall command.
+run_standin 0 "hello setup.exe" Uninstall 'uninstall ' UNINSTALL
+expect_code 0 "other spellings of uninstall"
+expect_args $'Uninstall\nuninstall \nUNINSTALL' "other spellings of uninstall"
+
+# --- msiexec's exit code is the wrapper's, all 32 bits, with no error report.
+for exit in 1602 1603 1618 3010 0xC0000005; do
+    run_standin "$exit" "hello setup.exe" /qn
+    expect_code "$(printf '%d' "$(( (exit ^ 0x80000000) - 0x80000000 ))")" "msiexec exiting with $exit"
+    expect_quiet "msiexec exiting with $exit"
+done
+
+# --- Uninstall: msiexec is not involved, and a product the installer does not
+# know is refused with its status, not reported as an error.
+run_standin 0 "hello setup.exe" uninstall
+run_standin 0 "hello setup.exe" /qn uninstall
+expect_code 1605 "uninstall after another word"
+expect_quiet "uninstall after another word"
+[[ "$args" == "not started" ]] || fail "uninstall started msiexec with:"$'\n'"$args"
+
+# --- A wrapper without its resources, or with a product code that is none,
+# fails with -1 and the plain message; msiexec is never started.
+system_error='\. System error \[[0-9]+\]\(.+\)$'
+run_standin 0 brumlet-wrapper.exe /qn
+expect_code -1 "no package"
+expect_match_in "^cannot find resource \(name='msi', type='#10'\)$system_error" "$err" "no package"
+[[ "$args" == "not started" ]] || fail "no package: msiexec started"
+
+run_standin 0 brumlet-wrapper.exe uninstall
+expect_code -1 "no product code"
+expect_match_in "^cannot find resource \(name='product_code', type='#10'\)$system_error" "$err" \
+    "no product code"
+
+run_standin 0 bad-code-setup.exe uninstall
+expect_code -1 "product code that is no GUID"
+expect_line_in "IIDFromString(not-a-product-code) failed" "$err" "product code that is no GUID"
+
+# --- A logging run traces the whole install, the temporary folder included.
+# The folder, as its creation is traced.
+created_dir() {
+    grep -oE 'Created \[[^]]*\.tmp\\?\] directory' <<<"$err" | head -1 |
+        sed -E 's/^Created \[//; s/\\?\] directory$//'
+}
+
+export BRUMLET_DEBUG=true
+run_standin 1603 "hello setup.exe" /qn
+expect_code 1603 "logging run"
+expect_match_in '^\[TRACE\] app\.cpp:[0-9]+: Entering app::launch$' "$err" "logging run"
+tmp_dir="$(created_dir)"
+[[ -n "$tmp_dir" ]] || fail "logging run: no temporary folder created in:"$'\n'"$err"
+msiexec='C:\\windows\\system32\\msiexec\.exe'
+expect_match_in "CreateProcess\($msiexec, $msiexec /i \"$(re_escape "$tmp_dir")\\\\main\.msi\" /qn\) succeeded; PID=[0-9]+$" \
+    "$err" "logging run"
+expect_match_in 'Process with PID=[0-9]+ terminated\. Exit code=1603$' "$err" "logging run"
+expect_match_in "^\[TRACE\] [A-Za-z]+\.cpp:[0-9]+: Deleted \[$(re_escape "$tmp_dir")\] directory$" \
+    "$err" "logging run"
+expect_match_in '^\[TRACE\] app\.cpp:[0-9]+: Exiting app::launch' "$err" "logging run"
+
+# Without the package the folder is made and removed again.
+run_standin 0 brumlet-wrapper.exe
+expect_code -1 "logging run without package"
+tmp_dir="$(created_dir)"
+[[ -n "$tmp_dir" ]] || fail "logging run without package: no temporary folder in:"$'\n'"$err"
+expect_match_in "Deleted \[$(re_escape "$tmp_dir")\] directory$" "$err" "logging run without package"
+unset BRUMLET_DEBUG
+
+rm -f "$report" "$report.msi"
+rm -rf "$temp_dir"
+finish

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The shipped executables as Windows sees them before running them: x64,
+# GUI subsystem (no console), importing nothing but Windows system DLLs (a
+# setup program is one file), and carrying the manifest that makes Windows
+# start it without elevation.
+#
+#   wrapper_stub_test.sh <objdump> <executable>...
+set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
+objdump="$1"
+shift
+
+# Present on every Windows installation; msi.dll is not among them on
+# purpose: it is bound at run time from the system directory.
+system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
+    shell32.dll shlwapi.dll user32.dll version.dll "
+
+for exe in "$@"; do
+    name="$(basename "$exe")"
+    dump="$("$objdump" -p "$exe")" || { fail "$name: $objdump failed"; continue; }
+    grep -qE '^Magic[[:space:]]+020b' <<<"$dump" || fail "$name: not a PE32+ (x64) image"
+    grep -qE '^Subsystem[[:space:]]+00000002' <<<"$dump" || fail "$name: not a Windows GUI program"
+    imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr '[:upper:]' '[:lower:]')"
+    [[ -n "$imports" ]] || fail "$name: no import table found"
+    for dll in $imports; do
+        [[ "$system_dlls" == *" $dll "* ]] || fail "$name imports $dll"
+    done
+
+    manifest="$(tr -d '\0' <"$exe" | grep -aoE '<requestedExecutionLevel [^>]*>|<supportedOS [^>]*>')"
+    expect_match_in 'requestedExecutionLevel level="asInvoker"' "$manifest" "$name manifest"
+    # Windows 10 and 11 share one entry.
+    expect_match_in 'supportedOS Id="\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}"' "$manifest" \
+        "$name manifest"
+done
+finish
