@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# The main job. For now it only sets up and builds; it will package the wrapper
-# once the wrapper executable exists.
+# The main job: builds the wrapper and the sample package, wraps the package
+# into hello-setup.exe, then installs and removes it under Wine, showing what
+# each step left on the (Wine) machine and the installer's exit codes.
+#
+# Exits with 0 only when both runs exit with 0, the product's file and
+# registry key appear after the installation, and both are gone after the
+# removal.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -9,7 +14,94 @@ bash scripts/setup.sh
 
 build_dir="${BUILD_DIR:-build}"
 
-cmake -S . -B "$build_dir" -G Ninja
-cmake --build "$build_dir"
+step() {
+    printf '\n=== %s\n' "$*"
+}
 
-echo "main job: build finished in $build_dir (building only; there is nothing to package yet)"
+step "Building the wrapper, the sample package and the wrapped installer"
+cmake -S . -B "$build_dir" -G Ninja
+cmake --build "$build_dir" --target brumlet-wrapper hello-setup exit_code_probe
+
+build_dir="$(cd "$build_dir" && pwd)"
+wine_run="$build_dir/wine-run.sh"
+setup="$build_dir/samples/hello-setup.exe"
+probe="$build_dir/wrapper/test/exit_code_probe.exe"
+key='HKCU\Software\Brumlet\Hello'
+
+ls -l "$build_dir/wrapper/brumlet-wrapper.exe" "$build_dir/samples/hello.msi" "$setup"
+
+step "Starting Wine (the first start creates the prefix $build_dir/wineprefix)"
+"$wine_run" --start-server
+trap '"$wine_run" --stop-server >/dev/null' EXIT
+
+# Windows form of a host path: Wine maps the host's root to Z:.
+winpath() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# Runs the wrapped installer with the given arguments through a probe that
+# reads the full 32-bit exit code (a Unix shell would show only 8 bits).
+# Sets $code.
+run_setup() {
+    local line
+    line="$("$wine_run" "$probe" "$(winpath "$setup")" "$@" </dev/null | tr -d '\r' |
+        grep '^exit code ' || true)"
+    code="$(sed -n 's/^exit code \(-\{0,1\}[0-9]*\) .*/\1/p' <<<"$line")"
+    echo "hello-setup.exe $*: ${line:-no exit code}"
+}
+
+# Prints the product's registry key and its folder; sets $found to how many
+# of the two exist. The folder is the one the key names, or after the
+# removal the one it named before.
+product_dir=""
+show_product() {
+    found=0
+    local listing
+    if listing="$("$wine_run" reg query "$key" 2>/dev/null | tr -d '\r')"; then
+        found=$((found + 1))
+        echo "registry key $key:"
+        grep -v '^$' <<<"$listing" | sed '1d; s/^ */    /'
+        product_dir="$(sed -n 's/^ *InstallDir *REG_SZ *//p' <<<"$listing")"
+    else
+        echo "registry key $key: not there"
+    fi
+    [[ -n "$product_dir" ]] || return 0
+    local host_dir
+    host_dir="$("$wine_run" winepath -u "$product_dir" | tr -d '\r')"
+    if [[ -f "$host_dir/hello.txt" ]]; then
+        found=$((found + 1))
+        echo "folder $product_dir:"
+        ls -l "$host_dir" | sed '1d; s/^/    /'
+        echo "    hello.txt says: $(cat "$host_dir/hello.txt")"
+    elif [[ -d "$host_dir" ]]; then
+        echo "folder $product_dir: there, without hello.txt"
+    else
+        echo "folder $product_dir: not there"
+    fi
+}
+
+# A product left installed by an interrupted run would make the installation
+# below a repair; take it away first.
+"$wine_run" "$setup" uninstall </dev/null || true
+
+step "Installing quietly: hello-setup.exe /qn"
+run_setup /qn
+install_code="$code"
+show_product
+installed="$found"
+
+step "Removing: hello-setup.exe uninstall"
+run_setup uninstall
+uninstall_code="$code"
+show_product
+left="$found"
+
+step "Result"
+echo "install exit code:   ${install_code:-none}"
+echo "uninstall exit code: ${uninstall_code:-none}"
+if [[ "$install_code" == 0 && "$uninstall_code" == 0 && "$installed" == 2 && "$left" == 0 ]]; then
+    echo "main job: Brumlet Hello was installed and removed again"
+else
+    echo "main job: FAILED (installed parts found: $installed of 2, left after removal: $left)" >&2
+    exit 1
+fi
