@@ -16,14 +16,13 @@
 #include "Resources.h"
 #include "ScopedDeleter.h"
 #include "WinApp.h"
-#include "WinErrorHandling.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
 
 namespace {
 
-// Written once, with the command's result. A run that fails before that ends
-// with -1, which no installer status can be mistaken for.
+// Written once, with the command's result; a run that fails before that ends
+// with -1.
 int exitCode = -1;
 
 // Library loads that happen after start-up (the message box's theme and
