@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <vector>
 
 #include <shlwapi.h>
@@ -137,9 +138,13 @@ class FindHandle {
 public:
     explicit FindHandle(HANDLE handle) : handle(handle) {}
     ~FindHandle() {
-        if (*this && !FindClose(handle)) {
-            LOG_WARNING("FindClose(" << handle << ") failed");
+        try {
+            if (*this && !FindClose(handle)) {
+                BM_THROW_SYSERROR("FindClose(" << static_cast<const void*>(handle) << ") failed",
+                                  FindClose);
+            }
         }
+        BM_GUARD_CATCH
     }
     FindHandle(const FindHandle&) = delete;
     FindHandle& operator=(const FindHandle&) = delete;
@@ -234,12 +239,12 @@ bool isNonEmptyDirectory(const tstring& path) {
 
 tstring toAbsolutePath(const tstring& path) {
     if (path.empty()) {
-        wchar_t* const cwd = _wgetcwd(nullptr, 0);
+        // The runtime's buffer goes back to it even when the copy fails.
+        const std::unique_ptr<wchar_t, decltype(&free)> cwd(_wgetcwd(nullptr, 0), &free);
         if (!cwd) {
             BM_THROW("_tgetcwd() failed");
         }
-        const tstring result = cwd;
-        free(cwd);
+        const tstring result = cwd.get();
         if (result.empty()) {
             BM_THROW("_tgetcwd() returned empty string");
         }

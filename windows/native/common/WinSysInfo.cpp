@@ -15,7 +15,14 @@ namespace {
 
 // Frees the array CommandLineToArgvW allocates, on every way out.
 struct LocalFreeDeleter {
-    void operator()(void* p) const noexcept { LocalFree(p); }
+    void operator()(void* p) const noexcept {
+        try {
+            if (LocalFree(p)) {
+                BM_THROW_SYSERROR("LocalFree failed", LocalFree);
+            }
+        }
+        BM_GUARD_CATCH
+    }
 };
 
 // `errorFlag` null: raise on failure. Otherwise a failure sets *errorFlag and
