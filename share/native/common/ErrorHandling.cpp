@@ -39,7 +39,8 @@ std::string joinMessages(const std::string& first, const std::string& second) {
 
     size_t delimiterLength = 0;
     if (firstEnd > 0) {
-        if (std::strchr(";.,:!?", first[firstEnd - 1]) == nullptr) {
+        // memchr rather than strchr: a NUL byte must not count as punctuation.
+        if (std::memchr(";.,:!?", first[firstEnd - 1], 6) == nullptr) {
             os << ". ";
             delimiterLength = 2;
         } else {
@@ -91,8 +92,18 @@ void logErrorRecord(const SourceLocation& loc, const tstrings::MessageBuilder& m
 void logException(const SourceLocation& loc, const std::runtime_error& e) {
     tstrings::MessageBuilder msg;
     // Error texts are UTF-8: decode them rather than widening byte by byte, so
-    // that a non-ASCII path in a message reaches the log intact.
-    msg << "Exception with message '" << std::string(e.what()) << "' caught";
+    // that a non-ASCII path in a message reaches the log intact. A text that is
+    // not UTF-8 (from code outside this program) is widened byte by byte
+    // rather than lost.
+    const char* what = e.what();
+    const tstring decoded = tstrings::fromUtf8(what);
+    msg << "Exception with message '";
+    if (decoded.empty() && *what) {
+        msg << what;
+    } else {
+        msg << decoded;
+    }
+    msg << "' caught";
     logErrorRecord(loc, msg);
 }
 

@@ -80,6 +80,9 @@ TEST(JoinMessages, PunctuationAndBlanks) {
         EXPECT_EQ(c.joined, joinMessages(c.first, c.second))
             << "'" << c.first << "' + '" << c.second << "'";
     }
+    // A buffer's terminator caught in the text is no punctuation.
+    EXPECT_EQ(std::string("first\0. second", 14),
+              joinMessages(std::string("first\0", 6), "second"));
 }
 
 TEST(LocatedErrors, MessageCarriesLocationAndBareMessageDoesNot) {
@@ -156,6 +159,16 @@ TEST(Guard, LogsCaughtErrorsAtTheGuard) {
     EXPECT_EQ(L"Exception with message 'ErrorHandling_test.cpp(" + std::to_wstring(Raiser::line) +
                   L") at {anonymous}::Raiser::raise(): bad value 3' caught",
               caught.message);
+}
+
+TEST(Guard, TextThatIsNoUtf8IsLoggedByteByByte) {
+    CaptureLog log;
+    try {
+        throw std::runtime_error("C:\\J\xfcrgen");
+    }
+    BM_GUARD_CATCH
+    ASSERT_EQ(1u, log.appender.events.size());
+    EXPECT_EQ(L"Exception with message 'C:\\J\u00fcrgen' caught", log.appender.events[0].message);
 }
 
 TEST(Guard, LastCrtErrorText) {
