@@ -16,6 +16,7 @@
 #include "Resources.h"
 #include "ScopedDeleter.h"
 #include "WinApp.h"
+#include "WinDll.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
 
@@ -30,7 +31,17 @@ int exitCode = -1;
 // folder first. A setup program usually sits in a downloads folder that any web
 // page can drop a DLL into.
 void restrictLibrarySearchToSystem() {
-    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    // Looked up rather than imported: a Windows 7 without the update that
+    // added it must still be able to start the program at all.
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    const Dll kernel32(tstring(L"kernel32.dll"));
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        kernel32.getFunction("SetDefaultDllDirectories", false));
+    if (!setDefaultDllDirectories) {
+        LOG_WARNING("SetDefaultDllDirectories() is not available");
+        return;
+    }
+    if (!setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         // Not worth failing the installation over: the run keeps the
         // standard search order, as any older setup program has it.
         const DWORD error = GetLastError();
