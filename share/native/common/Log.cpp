@@ -114,7 +114,10 @@ void Logger::log(LogLevel level, const wchar_t* file, int line, const wchar_t* f
     event.levelName = levelName(level);
     event.line = line;
     event.message = message;
-    appender->append(event);
+    // Null only when installed so by hand and not yet replaced by instance().
+    if (appender) {
+        appender->append(event);
+    }
 }
 
 void Logger::log(LogLevel level, const wchar_t* file, int line, const wchar_t* function,

@@ -55,7 +55,9 @@ public:
     // Bytes are widened one by one, as the wide stream does; message literals
     // are ASCII so this only matters for foreign narrow texts.
     MessageBuilder& operator<<(const char* s) {
-        stream << s;
+        // A null pointer would fail the stream and silently drop the rest of
+        // the message.
+        stream << (s ? s : "NULL");
         return *this;
     }
     MessageBuilder& operator<<(const std::string& utf8) {

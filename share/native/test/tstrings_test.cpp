@@ -71,10 +71,11 @@ TEST(Edit, TrimAndReplace) {
 TEST(MessageBuilder, InsertionsOfEveryKind) {
     MessageBuilder mb;
     const wchar_t* none = nullptr;
-    mb << "n=" << 42 << L" " << -7LL << L" " << 4294967295u << L" " << none << L" "
+    const char* narrowNone = nullptr;
+    mb << narrowNone << " n=" << 42 << L" " << -7LL << L" " << 4294967295u << L" " << none << L" "
        << std::string("\xc3\xbc") << L" " << tstring(L"w");
-    EXPECT_EQ(L"n=42 -7 4294967295 NULL \u00fc w", mb.tstr());
-    EXPECT_EQ("n=42 -7 4294967295 NULL \xc3\xbc w", mb.str());
+    EXPECT_EQ(L"NULL n=42 -7 4294967295 NULL \u00fc w", mb.tstr());
+    EXPECT_EQ("NULL n=42 -7 4294967295 NULL \xc3\xbc w", mb.str());
 
     // A narrow C string is widened byte by byte, not decoded.
     EXPECT_EQ(tstring(L"\u00c3\u00bc"), (MessageBuilder() << "\xc3\xbc").tstr());
