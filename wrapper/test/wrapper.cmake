@@ -32,7 +32,10 @@ add_test(NAME wrapper_standin_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/wrapper_standin_test.sh" "${BRUMLET_WINE_PREFIX}"
             "${CMAKE_CURRENT_BINARY_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/standin-prefix"
             "${wrapper_test_hello_msi}")
-set_tests_properties(wrapper_standin_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+# The copy is taken under the installer tests' lock, so it never catches the
+# shared prefix with a product installed or msimsg.dll swapped out.
+set_tests_properties(wrapper_standin_test PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK brumlet_msi TIMEOUT 300)
 
 # The sample installed and removed for real, with Wine's msiexec. It installs
 # into the shared prefix, as the installer tests do.
@@ -49,7 +52,8 @@ add_test(NAME wrapper_msgbox_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/wrapper_msgbox_test.sh" "${BRUMLET_WINE_PREFIX}"
             "${CMAKE_CURRENT_BINARY_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/msgbox-prefix"
             "${CMAKE_CURRENT_BINARY_DIR}/artifacts/wrapper_msgbox.png")
-set_tests_properties(wrapper_msgbox_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+set_tests_properties(wrapper_msgbox_test PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK brumlet_msi TIMEOUT 300)
 
 add_test(NAME wrapper_stub_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/wrapper_stub_test.sh" "${CMAKE_OBJDUMP}"
