@@ -124,7 +124,7 @@ int infoCommand(const tstring_array& args) {
     ToolFiles::requireReadable(file, L"file");
     if (ToolFiles::isCompoundFile(ToolFiles::head(file, 8))) {
         const PackageInfo info = PackageInfo::read(file);
-        printField(L"File", file + L" (installer package)");
+        printField(L"File", quoted(file) + L" (installer package)");
         printPackage(info);
         return 0;
     }
@@ -137,7 +137,7 @@ int infoCommand(const tstring_array& args) {
     setup.savePackage(tmp);
     const PackageInfo info = PackageInfo::read(tmp);
 
-    printField(L"File", file + L" (setup program)");
+    printField(L"File", quoted(file) + L" (setup program)");
     printPackage(info);
     bool matches = false;
     try {
