@@ -48,6 +48,24 @@ std::vector<std::uint8_t> readProductIcon(const msi::Database& db) {
     }
 }
 
+// Control characters and a byte order mark shown as escapes: a product code
+// pasted with a line break or a BOM looks right otherwise.
+tstring visible(const tstring& text) {
+    tstring out;
+    for (const wchar_t c : text) {
+        if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c < 0x20 || c == 0xfeff || c == 0x7f) {
+            out += tstrings::format(L"\\u%04X", static_cast<unsigned>(c));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 PackageInfo PackageInfo::read(const tstring& path) {
@@ -79,7 +97,7 @@ PackageInfo PackageInfo::read(const tstring& path) {
         }
     }
     if (!valid) {
-        BM_TOOL_FAIL("package '" << path << "' has a ProductCode that is no GUID: '" << code
+        BM_TOOL_FAIL("package '" << path << "' has a ProductCode that is no GUID: '" << visible(code)
                                  << "'");
     }
     info.productName = db->getProperty(std::nothrow, L"ProductName");

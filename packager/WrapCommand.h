@@ -16,9 +16,13 @@ struct WrapOptions {
 
 namespace WrapCommand {
 
-// The largest package the image loader still maps as part of a setup
-// program: above it the program would be written but never start.
-extern const std::uint64_t maxPackageSize;
+// The largest setup program Windows and Wine load (and Wine's resource
+// updater can write): just under 2 GiB.
+extern const std::uint64_t maxImageSize;
+
+// The largest package that fits into a setup program made from a stub of
+// `stubSize` bytes, leaving room for the other resources and the alignment.
+std::uint64_t maxPackageSize(std::uint64_t stubSize);
 
 tstring defaultOutput(const tstring& package);
 
