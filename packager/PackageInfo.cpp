@@ -97,8 +97,8 @@ PackageInfo PackageInfo::read(const tstring& path) {
         }
     }
     if (!valid) {
-        BM_TOOL_FAIL("package '" << path << "' has a ProductCode that is no GUID: '" << visible(code)
-                                 << "'");
+        BM_TOOL_FAIL("package '" << path << "' has a ProductCode that is no GUID: '"
+                                 << visible(code) << "'");
     }
     info.productName = db->getProperty(std::nothrow, L"ProductName");
     info.productVersion = db->getProperty(std::nothrow, L"ProductVersion");

@@ -9,7 +9,7 @@
 #include "MappedFile.h"
 #include "PackageInfo.h"
 #include "PeImage.h"
-#include "ResourceUpdater.h"
+#include "ResourceImage.h"
 #include "ScopedDeleter.h"
 #include "ToolError.h"
 #include "ToolFiles.h"
@@ -19,9 +19,9 @@
 
 namespace WrapCommand {
 
-// Measured under Wine 8: a setup program of 2,146,622,464 bytes is written
-// and loads; at 2 GiB and above the resource updater fails outright. Windows
-// does not map images of 2 GiB or more either.
+// Measured under Wine 8: a setup program of 2,146,622,464 bytes loads, and
+// Wine's own resource updater already fails on a larger one. Windows does not
+// map images of 2 GiB or more either.
 const std::uint64_t maxImageSize = 0x7fffffffull;
 
 std::uint64_t maxPackageSize(std::uint64_t stubSize) {
@@ -130,46 +130,35 @@ tstring run(const WrapOptions& options) {
                                  << " fit in a setup program that Windows can start");
     }
 
+    const MappedFile package(options.package);
+    ResourceImage image(readWholeFile(stub));
+    if (image.has(RT_RCDATA, L"MSI")) {
+        BM_TOOL_FAIL("stub '" << stub
+                              << "' already carries a package; use the bare "
+                                 "brumlet-wrapper.exe");
+    }
+    const std::string code = tstrings::toUtf8(info.productCode.toString());
+    const std::vector<std::uint8_t> version = versionResource(info, output);
+    // Upper-case names: the loader looks text names up in upper case.
+    image.set(RT_RCDATA, L"MSI", neutral, package.data(), package.size());
+    image.set(RT_RCDATA, L"PRODUCT_CODE", neutral, code.data(), code.size());
+    image.set(RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), VersionResource::language,
+              version.data(), version.size());
+    if (icon) {
+        WORD id = icon->firstId();
+        for (const auto& bytes : icon->images()) {
+            image.set(RT_ICON, id++, neutral, bytes.data(), bytes.size());
+        }
+        image.set(RT_GROUP_ICON, 1, neutral, icon->groupDirectory().data(),
+                  icon->groupDirectory().size());
+    }
+
     // Everything is written to a sibling first: an existing output is only
     // ever replaced by a complete setup program.
     const tstring tmp = FileUtils::createTempFile(L"qzt", L".tmp", FileUtils::dirname(output));
     FileUtils::ScopedDeleter cleaner;
     cleaner.addFile(tmp);
-    {
-        const std::vector<std::uint8_t> stubBytes = readWholeFile(stub);
-        std::ofstream out(tmp.c_str(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(stubBytes.data()),
-                  static_cast<std::streamsize>(stubBytes.size()));
-        out.close();
-        if (!out) {
-            BM_TOOL_FAIL("cannot write '" << tmp << "'");
-        }
-    }
-
-    {
-        const MappedFile package(options.package);
-        const std::string code = tstrings::toUtf8(info.productCode.toString());
-        const std::vector<std::uint8_t> version = versionResource(info, output);
-
-        ResourceUpdater updater(tmp);
-        // Upper-case names: the loader looks text names up in upper case.
-        updater.update(RT_RCDATA, L"MSI", package.data(), static_cast<DWORD>(package.size()),
-                       neutral);
-        updater.update(RT_RCDATA, L"PRODUCT_CODE", code.data(), static_cast<DWORD>(code.size()),
-                       neutral);
-        updater.update(RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), version.data(),
-                       static_cast<DWORD>(version.size()), VersionResource::language);
-        if (icon) {
-            WORD id = icon->firstId();
-            for (const auto& image : icon->images()) {
-                updater.update(RT_ICON, MAKEINTRESOURCEW(id++), image.data(),
-                               static_cast<DWORD>(image.size()), neutral);
-            }
-            updater.update(RT_GROUP_ICON, MAKEINTRESOURCEW(1), icon->groupDirectory().data(),
-                           static_cast<DWORD>(icon->groupDirectory().size()), neutral);
-        }
-        updater.commit();
-    }
+    image.write(tmp);
     PeImage::updateChecksum(tmp);
 
     FileUtils::moveFile(tmp, output, false);

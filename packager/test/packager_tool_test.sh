@@ -112,6 +112,7 @@ refuse 1 "ProductCode that is no GUID: '.*\\\\r\\\\n'" "$empty" wrap "$work/crlf
 refuse 1 "too large to embed: 2202009600 bytes" "$empty" wrap "$work/huge.msi" -o "$empty/s.exe"
 rm -f "$work/huge.msi"
 refuse 1 "is not a 64-bit Windows GUI program" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$BRUMLET_EXE"
+refuse 1 "already carries a package" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$setup"
 refuse 1 "is not a Windows executable" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$work/text.msi"
 refuse 1 "output folder '.*/no such folder' does not exist" "$empty" wrap "$pkg" -o "$work/no such folder/s.exe"
 refuse 1 "is the package itself" "$empty" wrap "$pkg" -o "$pkg"
