@@ -159,7 +159,6 @@ tstring run(const WrapOptions& options) {
     FileUtils::ScopedDeleter cleaner;
     cleaner.addFile(tmp);
     image.write(tmp);
-    PeImage::updateChecksum(tmp);
 
     FileUtils::moveFile(tmp, output, false);
     cleaner.cancel();

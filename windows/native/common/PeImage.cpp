@@ -45,39 +45,24 @@ T readAt(const std::vector<std::uint8_t>& bytes, size_t offset) {
 
 DWORD checksumOf(HANDLE file, const tstring& path, DWORD checksumOffset) {
     const DWORD chunk = 1 << 20;
-    std::vector<std::uint8_t> buffer(chunk + 4);
-    std::uint64_t sum = 0;
+    std::vector<std::uint8_t> buffer(chunk);
+    Checksum checksum;
     std::uint64_t offset = 0;
     for (;;) {
-        DWORD got = readSome(file, path, buffer.data(), chunk);
-        if (got == 0) {
-            break;
-        }
+        const DWORD got = readSome(file, path, buffer.data(), chunk);
         for (DWORD i = 0; i < 4; ++i) {
             const std::uint64_t at = checksumOffset + i;
             if (at >= offset && at < offset + got) {
                 buffer[at - offset] = 0;
             }
         }
-        // Summing 32-bit words and folding at the end gives the same 16-bit
-        // one's complement sum as adding word by word, at a fraction of the cost.
-        std::memset(buffer.data() + got, 0, 4);
-        for (DWORD i = 0; i < got; i += 4) {
-            std::uint32_t word;
-            std::memcpy(&word, buffer.data() + i, 4);
-            sum += word;
-        }
+        checksum.add(buffer.data(), got);
         offset += got;
         if (got < chunk) {
             break;
         }
     }
-    sum = (sum & 0xffffffffu) + (sum >> 32);
-    sum = (sum & 0xffffffffu) + (sum >> 32);
-    sum = (sum & 0xffff) + (sum >> 16);
-    sum = (sum & 0xffff) + (sum >> 16);
-    sum = (sum & 0xffff) + (sum >> 16);
-    return static_cast<DWORD>(sum + offset);
+    return checksum.value();
 }
 
 Headers parseHeaders(HANDLE file, const tstring& path) {
@@ -152,22 +137,38 @@ DWORD computeChecksum(const tstring& path) {
     return checksumOf(file.get(), path, headers.checksumOffset);
 }
 
-void updateChecksum(const tstring& path) {
-    UniqueHandle file = openFile(path, GENERIC_READ | GENERIC_WRITE);
-    const Headers headers = parseImage64Headers(file.get(), path);
-    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-        BM_THROW_SYSERROR("SetFilePointer(" << path << ") failed", SetFilePointer);
+void Checksum::add(const void* data, size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    total += size;
+    // Summing 32-bit words and folding at the end gives the same 16-bit one's
+    // complement sum as adding word by word, at a fraction of the cost; a word
+    // split between two pieces is completed first.
+    for (; size > 0 && filled > 0; ++p, --size) {
+        word |= static_cast<std::uint32_t>(*p) << (8 * filled);
+        if (++filled == 4) {
+            sum += word;
+            word = 0;
+            filled = 0;
+        }
     }
-    const DWORD checksum = checksumOf(file.get(), path, headers.checksumOffset);
-    if (SetFilePointer(file.get(), static_cast<LONG>(headers.checksumOffset), nullptr,
-                       FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-        BM_THROW_SYSERROR("SetFilePointer(" << path << ") failed", SetFilePointer);
+    for (; size >= 4; p += 4, size -= 4) {
+        std::uint32_t w;
+        std::memcpy(&w, p, 4);
+        sum += w;
     }
-    DWORD written = 0;
-    if (!WriteFile(file.get(), &checksum, sizeof(checksum), &written, nullptr) ||
-        written != sizeof(checksum)) {
-        BM_THROW_SYSERROR("WriteFile(" << path << ") failed", WriteFile);
+    for (; size > 0; ++p, --size) {
+        word |= static_cast<std::uint32_t>(*p) << (8 * filled++);
     }
+}
+
+DWORD Checksum::value() const {
+    std::uint64_t s = sum + word;
+    s = (s & 0xffffffffu) + (s >> 32);
+    s = (s & 0xffffffffu) + (s >> 32);
+    s = (s & 0xffff) + (s >> 16);
+    s = (s & 0xffff) + (s >> 16);
+    s = (s & 0xffff) + (s >> 16);
+    return static_cast<DWORD>(s + total);
 }
 
 }  // namespace PeImage

@@ -33,7 +33,18 @@ bool isGuiImage64(const Headers& headers);
 // size.
 DWORD computeChecksum(const tstring& path);
 
-// Writes computeChecksum's value into the file's CheckSum field.
-void updateChecksum(const tstring& path);
+// The same sum over bytes fed in pieces of any size, for a file being
+// written; the caller feeds the CheckSum field as zero.
+class Checksum {
+public:
+    void add(const void* data, size_t size);
+    DWORD value() const;
+
+private:
+    std::uint64_t sum = 0;
+    std::uint64_t total = 0;
+    std::uint32_t word = 0;
+    unsigned filled = 0;
+};
 
 }  // namespace PeImage

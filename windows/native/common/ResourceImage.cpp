@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ErrorHandling.h"
+#include "PeImage.h"
 #include "UniqueHandle.h"
 #include "WinErrorHandling.h"
 
@@ -255,7 +256,8 @@ void ResourceImage::write(const tstring& path) const {
     const size_t newHeader = l.sectionsOffset + l.sectionCount * sizeof(IMAGE_SECTION_HEADER);
     std::uint64_t virtualEnd = 0;
     for (WORD i = 0; i < l.sectionCount; ++i) {
-        const auto s = readAt<IMAGE_SECTION_HEADER>(head, l.sectionsOffset + i * sizeof(IMAGE_SECTION_HEADER));
+        const auto s =
+            readAt<IMAGE_SECTION_HEADER>(head, l.sectionsOffset + i * sizeof(IMAGE_SECTION_HEADER));
         virtualEnd = std::max<std::uint64_t>(
             virtualEnd,
             s.VirtualAddress + alignUp(std::max(s.Misc.VirtualSize, 1ul), sectionAlignment));
@@ -313,6 +315,9 @@ void ResourceImage::write(const tstring& path) const {
     writeAt<DWORD>(head, initialized,
                    static_cast<DWORD>(readAt<DWORD>(head, initialized) + rawSize));
     head.resize(rawOffset);
+    const size_t checksumField = optionalField(l, offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum));
+    writeAt<DWORD>(head, checksumField, 0);
+    PeImage::Checksum checksum;
 
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -329,6 +334,7 @@ void ResourceImage::write(const tstring& path) const {
             if (!WriteFile(file.get(), data, n, &written, nullptr) || written != n) {
                 BM_THROW_SYSERROR("WriteFile(" << path << ") failed", WriteFile);
             }
+            checksum.add(data, n);
             data += n;
             size -= n;
         }
@@ -349,4 +355,11 @@ void ResourceImage::write(const tstring& path) const {
         put(zeros, n);
         written += n;
     }
+
+    const DWORD sum = checksum.value();
+    if (SetFilePointer(file.get(), static_cast<LONG>(checksumField), nullptr, FILE_BEGIN) ==
+        INVALID_SET_FILE_POINTER) {
+        BM_THROW_SYSERROR("SetFilePointer(" << path << ") failed", SetFilePointer);
+    }
+    put(reinterpret_cast<const std::uint8_t*>(&sum), sizeof(sum));
 }

@@ -49,9 +49,8 @@ public:
     // valid until write() returns.
     void set(const Key& type, const Key& name, WORD language, const void* data, std::uint64_t size);
 
-    // Writes the whole executable to `path` (a new or truncated file). The
-    // checksum field is left as the stub had it: PeImage::updateChecksum
-    // mends it afterwards.
+    // Writes the whole executable, with its checksum, to `path` (a new or
+    // truncated file).
     void write(const tstring& path) const;
 
 private:
