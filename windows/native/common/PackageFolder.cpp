@@ -1,6 +1,5 @@
 #include "PackageFolder.h"
 
-#include <sddl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "PrivateFolderSecurity.h"
 #include "WinErrorHandling.h"
 #include "WinFileUtils.h"
 
@@ -34,55 +34,6 @@ bool isElevated() {
     }
     return elevation.TokenIsElevated != 0;
 }
-
-tstring currentUserSid() {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        BM_THROW_SYSERROR("OpenProcessToken() failed", OpenProcessToken);
-    }
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size ? size : 1);
-    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
-        BM_THROW_SYSERROR("GetTokenInformation(TokenUser) failed", GetTokenInformation);
-    }
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        BM_THROW_SYSERROR("ConvertSidToStringSid() failed", ConvertSidToStringSidW);
-    }
-    const tstring sid = text;
-    LocalFree(text);
-    return sid;
-}
-
-// A security descriptor made by the system, released with LocalFree.
-class PrivateFolderSecurity {
-public:
-    PrivateFolderSecurity() {
-        // Protected, so the user's own temporary folder passes nothing on;
-        // files made inside inherit the same three entries.
-        const tstring sddl =
-            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + currentUserSid() + L")";
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                  &descriptor, nullptr)) {
-            BM_THROW_SYSERROR(
-                "ConvertStringSecurityDescriptorToSecurityDescriptor(" << sddl << ") failed",
-                ConvertStringSecurityDescriptorToSecurityDescriptorW);
-        }
-        attributes.nLength = sizeof(attributes);
-        attributes.lpSecurityDescriptor = descriptor;
-        attributes.bInheritHandle = FALSE;
-    }
-    ~PrivateFolderSecurity() { LocalFree(descriptor); }
-    PrivateFolderSecurity(const PrivateFolderSecurity&) = delete;
-    PrivateFolderSecurity& operator=(const PrivateFolderSecurity&) = delete;
-
-    LPSECURITY_ATTRIBUTES get() { return &attributes; }
-
-private:
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    SECURITY_ATTRIBUTES attributes = {};
-};
 
 tstring createFolder(const tstring& baseDir) {
     if (!isElevated()) {
