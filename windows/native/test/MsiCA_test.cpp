@@ -129,7 +129,7 @@ int WINAPI loggingCallback(LPVOID, UINT, LPCWSTR) {
 }
 
 TEST(MsiLogRecords, ARecordLoggedWhileOneIsSentGoesToThePreviousAppenderOnly) {
-    msi::lib().MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    const msi::UiLevelGuard uiLevel(INSTALLUILEVEL_BASIC);
     typedef UINT(WINAPI * OpenPackage)(LPCWSTR, MSIHANDLE*);
     const auto openPackage = reinterpret_cast<OpenPackage>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiOpenPackageW")));
@@ -139,7 +139,7 @@ TEST(MsiLogRecords, ARecordLoggedWhileOneIsSentGoesToThePreviousAppenderOnly) {
     {
         LogCapture log;
         const INSTALLUI_HANDLERW previous =
-            msi::lib().MsiSetExternalUIW(&loggingCallback, INSTALLLOGMODE_INFO, nullptr);
+            msi::lib().MsiSetExternalUIW(&loggingCallback, 0xFFFFFFFF, nullptr);
         {
             const msi::MsiLogScope scope(install);
             LOG_INFO("sent to the installer");
