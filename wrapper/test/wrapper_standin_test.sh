@@ -118,6 +118,25 @@ run_standin 0 "hello setup.exe" /qn
 expect_code 0 "package held after msiexec"
 unset BRUMLET_STANDIN_HOLD
 
+# --- A full disk is reported with the file and the system's reason. Needs a
+# small file system of its own, which only root can mount.
+disk="$PWD/standin-full-disk"
+mkdir -p "$disk"
+if mount -t tmpfs -o size=8k tmpfs "$disk" 2>/dev/null; then
+    saved_temp_dir="$temp_dir"
+    temp_dir="$disk/temp"
+    run_standin 0 "hello setup.exe" /qn
+    expect_code -1 "full disk"
+    expect_match_in '^WriteFile\(.*\\qzt-?[0-9]+\.tmp\) failed\. System error \[112\]\(.+\)$' "$err" \
+        "full disk"
+    [[ "$args" == "not started" ]] || fail "full disk: msiexec started"
+    temp_dir="$saved_temp_dir"
+    umount "$disk"
+else
+    echo "full disk: not tested, no file system can be mounted here"
+fi
+rmdir "$disk"
+
 # --- msiexec's exit code is the wrapper's, all 32 bits, with no error report.
 for exit in 1603 0xC0000005; do
     run_standin "$exit" "hello setup.exe" /qn
