@@ -131,7 +131,8 @@ if mount -t tmpfs -o size=8k tmpfs "$disk" 2>/dev/null; then
         "full disk"
     [[ "$args" == "not started" ]] || fail "full disk: msiexec started"
     temp_dir="$saved_temp_dir"
-    umount "$disk"
+    # Lazily: the wineserver may still hold the folder for a moment.
+    umount -l "$disk"
 else
     echo "full disk: not tested, no file system can be mounted here"
 fi
