@@ -1,6 +1,6 @@
 // The setup program: one Windows Installer package and its product code travel
 // inside the executable. Run plainly it hands the package to the system's
-// msiexec with every argument it was given; run with "uninstall" it removes
+// msiexec with its arguments exactly as they were typed; run with "uninstall" it removes
 // the product. Its exit code is the installer's.
 #include <windows.h>
 
@@ -13,8 +13,8 @@
 #include "Guid.h"
 #include "Log.h"
 #include "MsiUtils.h"
+#include "PackageFolder.h"
 #include "Resources.h"
-#include "ScopedDeleter.h"
 #include "WinApp.h"
 #include "WinDll.h"
 #include "WinFileUtils.h"
@@ -62,23 +62,49 @@ void uninstallCommand() {
     exitCode = static_cast<int>(status.getCode());
 }
 
-void installCommand() {
-    const tstring tmpDir =
-        FileUtils::createTempDirectory(tstring(), L".tmp", FileUtils::getTempDirectory());
-    FileUtils::ScopedDeleter deleter;
-    deleter.addDirectoryTree(tmpDir);
+// The process's own command line after the program name, as it was typed.
+// The name ends as the system ends it: at the closing quote when it starts
+// with one, else at the first blank; the blanks after it go.
+tstring argumentsAsTyped() {
+    const wchar_t* p = GetCommandLineW();
+    if (*p == L'"') {
+        for (++p; *p && *p != L'"'; ++p) {
+        }
+        if (*p) {
+            ++p;
+        }
+    } else {
+        for (; *p && *p != L' ' && *p != L'\t'; ++p) {
+        }
+    }
+    for (; *p == L' ' || *p == L'\t'; ++p) {
+    }
+    return p;
+}
 
-    const tstring msiPath = FileUtils::PathBuilder() << tmpDir << L"main.msi";
-    Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).saveToFile(msiPath);
+void installCommand() {
+    // Held from its creation until its removal, as is the package from the
+    // moment it is complete: an elevated installation must never run a
+    // package that another process put in place of ours.
+    FileUtils::PackageFolder folder(FileUtils::getTempDirectory());
+
+    const Resource msi(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle());
+    DWORD size = 0;
+    const void* const data = msi.getPtr(size);
+    const tstring msiPath = folder.addPackage(L"main.msi", data, size);
 
     Executor msiexec(SysInfo::getMsiexecPath());
     msiexec.addArg(L"/i").addArg(msiPath);
-    // Everything goes through untouched, including words this program does
-    // not understand: they are the installer's to interpret.
-    const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
-    msiexec.addArgs(args.begin(), args.end());
+    // Passed on as typed, not split and quoted again: msiexec reads its
+    // command line by rules of its own, so "setup.exe ARGS" must mean what
+    // "msiexec /i package ARGS" means, words it alone understands included.
+    msiexec.setRawArgs(argumentsAsTyped());
+
+    folder.verify("before msiexec started");
     // The wait keeps the package in place for as long as msiexec may read it.
-    exitCode = static_cast<int>(msiexec.execAndWaitForExit());
+    const DWORD code = msiexec.execAndWaitForExit();
+    folder.verify("while msiexec ran");
+    exitCode = static_cast<int>(code);
 }
 
 }  // namespace

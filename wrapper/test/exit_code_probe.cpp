@@ -1,10 +1,12 @@
 // Runs a program and reports its exit code as Windows has it: all 32 bits,
 // which a Unix shell would cut down to the lowest 8.
 //
-//   exit_code_probe.exe [--env NAME=VALUE]... <program> [args...]
+//   exit_code_probe.exe [--env NAME=VALUE]... [--tail FILE] <program> [args...]
 //
 // Each --env sets a variable for the child (Wine takes no TEMP or TMP from
-// the Unix environment). The rest of the probe's command line is the child's
+// the Unix environment). --tail appends the content of a UTF-8 file, after
+// one blank, to the child's command line as it is: a text no Unix command
+// line could carry through Wine unchanged. The rest of the probe's command line is the child's
 // command line, unchanged. The child shares the probe's console and standard
 // handles. The probe prints "exit code <signed decimal> (0x<hex>)" on
 // standard output and exits with the same code.
@@ -58,7 +60,26 @@ int main() {
         }
         rest = skipBlanks(rest);
     }
-    wchar_t* line = _wcsdup(rest);
+    std::wstring tail;
+    if (std::wcsncmp(rest, L"--tail", 6) == 0 && (rest[6] == L' ' || rest[6] == L'\t')) {
+        const wchar_t* file = skipBlanks(rest + 6);
+        rest = skipElement(file);
+        FILE* f = _wfopen(unquote(std::wstring(file, rest)).c_str(), L"rb");
+        std::string bytes;
+        for (int c; f && (c = std::fgetc(f)) != EOF;) {
+            bytes += static_cast<char>(c);
+        }
+        if (f) {
+            std::fclose(f);
+        }
+        std::wstring wide(bytes.size(), L'\0');
+        wide.resize(static_cast<size_t>(
+            MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0],
+                                static_cast<int>(wide.size()))));
+        tail = L" " + wide;
+        rest = skipBlanks(rest);
+    }
+    wchar_t* line = _wcsdup((std::wstring(rest) + tail).c_str());
     if (!line || !*line) {
         std::fprintf(stderr, "usage: exit_code_probe [--env NAME=VALUE]... <program> [args...]\n");
         return 2;

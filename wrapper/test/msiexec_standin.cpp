@@ -5,6 +5,14 @@
 //   BRUMLET_STANDIN_REPORT  file to write the report to; without it the
 //                           program only exits
 //   BRUMLET_STANDIN_EXIT    exit code, decimal or 0x-hex (default 0)
+//   BRUMLET_STANDIN_ATTACK  what to try on the package before reading it:
+//                           "write" (through a handle of its own), "replace"
+//                           (MoveFileEx of another file over it), "delete",
+//                           "swapdir" (rename its folder, put a new one in its
+//                           place) or "swapparent" (the same one level up);
+//                           reported as "attack=done" or "attack=refused"
+//   BRUMLET_STANDIN_HOLD    milliseconds for which a process of its own keeps
+//                           the package open after this one has exited
 //
 // Report lines (UTF-8): "cmdline=" and the raw command line, then one "arg="
 // line per argument after the program name, split as CommandLineToArgvW
@@ -43,9 +51,88 @@ std::wstring env(const wchar_t* name) {
     return std::wstring(buffer, n);
 }
 
+bool writeFile(const std::wstring& path, const char* text) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    return f && std::fputs(text, f) >= 0 && std::fclose(f) == 0;
+}
+
+std::wstring folderOf(const std::wstring& path) {
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+// Puts a folder holding a package of its own where `folder` was.
+bool swapFolder(const std::wstring& folder, const std::wstring& package) {
+    return MoveFileExW(folder.c_str(), (folder + L".old").c_str(), 0) &&
+           CreateDirectoryW(folder.c_str(), nullptr) && writeFile(package, "planted");
+}
+
+bool attack(const std::wstring& how, const std::wstring& package) {
+    const std::wstring folder = folderOf(package);
+    if (how == L"write") {
+        const HANDLE h = CreateFileW(package.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, "planted", 7, &written, nullptr);
+        CloseHandle(h);
+        return ok;
+    }
+    if (how == L"replace") {
+        const std::wstring planted = folder + L"\\planted.msi";
+        return writeFile(planted, "planted") &&
+               MoveFileExW(planted.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    if (how == L"delete") {
+        return DeleteFileW(package.c_str());
+    }
+    if (how == L"swapdir") {
+        return swapFolder(folder, package);
+    }
+    if (how == L"swapparent") {
+        const std::wstring parent = folderOf(folder);
+        return MoveFileExW(parent.c_str(), (parent + L".old").c_str(), 0) &&
+               CreateDirectoryW(parent.c_str(), nullptr) &&
+               CreateDirectoryW(folder.c_str(), nullptr) && writeFile(package, "planted");
+    }
+    return false;
+}
+
+// The holder of BRUMLET_STANDIN_HOLD: "msiexec.exe --hold <ms> <package>".
+void holdAndExit(const std::wstring& ms, const std::wstring& package) {
+    const HANDLE h = CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    Sleep(std::wcstoul(ms.c_str(), nullptr, 10));
+    CloseHandle(h);
+    ExitProcess(0);
+}
+
+void startHolder(const std::wstring& ms, const std::wstring& package) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"msiexec --hold " + ms + L" \"" + package + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        // Running before this process ends, with the package open.
+        WaitForInputIdle(pi.hProcess, 0);
+        Sleep(200);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    {
+        int argc = 0;
+        wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+        if (argv && argc == 4 && std::wstring(argv[1]) == L"--hold") {
+            holdAndExit(argv[2], argv[3]);
+        }
+        LocalFree(argv);
+    }
     const std::wstring reportPath = env(L"BRUMLET_STANDIN_REPORT");
     if (!reportPath.empty()) {
         FILE* f = _wfopen(reportPath.c_str(), L"wb");
@@ -59,8 +146,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         for (int i = 1; argv && i < argc; ++i) {
             std::fprintf(f, "arg=%s\n", utf8(argv[i]).c_str());
         }
+        const std::wstring how = env(L"BRUMLET_STANDIN_ATTACK");
+        if (argv && argc > 2 && !how.empty()) {
+            std::fprintf(f, "attack=%s\n", attack(how, argv[2]) ? "done" : "refused");
+        }
         if (argv && argc > 2 && !CopyFileW(argv[2], (reportPath + L".msi").c_str(), FALSE)) {
             std::fprintf(f, "package=missing\n");
+        }
+        if (argv && argc > 2) {
+            const std::wstring hold = env(L"BRUMLET_STANDIN_HOLD");
+            if (!hold.empty()) {
+                startHolder(hold, argv[2]);
+            }
         }
         LocalFree(argv);
         std::fclose(f);

@@ -72,6 +72,72 @@ run_standin 0 "hello setup.exe" Uninstall 'uninstall ' UNINSTALL
 expect_code 0 "other spellings of uninstall"
 expect_args $'Uninstall\nuninstall \nUNINSTALL' "other spellings of uninstall"
 
+# --- msiexec gets the text after the program name exactly as typed: its own
+# rules, not the C runtime's, decide what the words are.
+typed='/qn INSTALLDIR="C:\adv dir\" P="say ""hi"" there" "" B=1 A=x" /l*v "C:\injected.log'
+tail_file="$PWD/standin-typed.txt"
+printf '%s' "$typed" >"$tail_file"
+run_standin 0 --tail "$(winpath "$tail_file")" "hello setup.exe"
+expect_code 0 "typed arguments"
+cmdline="$(sed -n 's/^cmdline=//p' "$report" | tr -d '\r')"
+[[ "$cmdline" == *'\main.msi" '"$typed" ]] ||
+    fail "typed arguments: msiexec's command line does not end with them:"$'\n'"$cmdline"
+expect_line_in_re() { grep -qxE -- "$1" "$2" || fail "$3: no line matching '$1' in:"$'\n'"$(cat "$2")"; }
+
+# A line longer than the system takes is refused, not cut short.
+printf 'P=%s' "$(head -c 32700 /dev/zero | tr '\0' x)" >"$tail_file"
+run_standin 0 --tail "$(winpath "$tail_file")" "hello setup.exe"
+expect_code -1 "overlong command line"
+expect_match_in "^CreateProcess\(C:.*msiexec\.exe\) refused: the command line has [0-9]+ characters, more than the system's limit of 32766$" \
+    "$err" "overlong command line"
+[[ "$args" == "not started" ]] || fail "overlong command line: msiexec started"
+rm -f "$tail_file"
+
+# --- Another process cannot change, replace, delete or move the package
+# while msiexec runs; msiexec reads the embedded bytes whatever it tries.
+for how in write replace delete swapdir; do
+    export BRUMLET_STANDIN_ATTACK="$how"
+    run_standin 0 "hello setup.exe" /qn
+    expect_code 0 "attack by $how"
+    expect_line_in_re 'attack=refused\r?' "$report" "attack by $how"
+    cmp -s "$report.msi" "$hello_msi" || fail "attack by $how: msiexec read another package"
+done
+# Moving the folder's parent cannot be stopped, only noticed.
+export BRUMLET_STANDIN_ATTACK=swapparent
+run_standin 0 "hello setup.exe" /qn
+expect_code -1 "attack by swapping the parent"
+expect_match_in '^\[.*\.tmp\] was moved or replaced by another process while msiexec ran$' "$err" \
+    "attack by swapping the parent"
+rm -rf "$temp_dir.old"
+unset BRUMLET_STANDIN_ATTACK
+
+# --- A package still read by another process when msiexec ends is waited for
+# a moment, so the folder goes all the same.
+export BRUMLET_STANDIN_HOLD=1500
+run_standin 0 "hello setup.exe" /qn
+expect_code 0 "package held after msiexec"
+unset BRUMLET_STANDIN_HOLD
+
+# --- A full disk is reported with the file and the system's reason. Needs a
+# small file system of its own, which only root can mount.
+disk="$PWD/standin-full-disk"
+mkdir -p "$disk"
+if mount -t tmpfs -o size=8k tmpfs "$disk" 2>/dev/null; then
+    saved_temp_dir="$temp_dir"
+    temp_dir="$disk/temp"
+    run_standin 0 "hello setup.exe" /qn
+    expect_code -1 "full disk"
+    expect_match_in '^WriteFile\(.*\\qzt-?[0-9]+\.tmp\) failed\. System error \[112\]\(.+\)$' "$err" \
+        "full disk"
+    [[ "$args" == "not started" ]] || fail "full disk: msiexec started"
+    temp_dir="$saved_temp_dir"
+    # Lazily: the wineserver may still hold the folder for a moment.
+    umount -l "$disk"
+else
+    echo "full disk: not tested, no file system can be mounted here"
+fi
+rmdir "$disk"
+
 # --- msiexec's exit code is the wrapper's, all 32 bits, with no error report.
 for exit in 1603 0xC0000005; do
     run_standin "$exit" "hello setup.exe" /qn
@@ -93,6 +159,8 @@ system_error='\. System error \[[0-9]+\]\(.+\)$'
 run_standin 0 brumlet-wrapper.exe /qn
 expect_code -1 "no package"
 expect_match_in "^cannot find resource \(name='msi', type='#10'\)$system_error" "$err" "no package"
+# Once: a message box that cannot be shown (no display) adds nothing.
+[[ "$(wc -l <<<"$err")" == 1 ]] || fail "no package: more than one line on standard error:"$'\n'"$err"
 [[ "$args" == "not started" ]] || fail "no package: msiexec started"
 
 run_standin 0 brumlet-wrapper.exe uninstall

@@ -1,6 +1,5 @@
 #include "app.h"
 
-#include <cerrno>
 #include <iostream>
 #include <memory>
 
@@ -41,6 +40,8 @@ public:
 };
 
 Immortal<LastErrorLogAppender> theLastErrorLogAppender;
+
+LogAppender* installedDefaultAppender;
 
 LogAppender& makeDefaultAppender(bool loggingEnabled) {
     if (loggingEnabled) {
@@ -114,12 +115,17 @@ LogAppender* defaultLastErrorLogAppender() {
     return &theLastErrorLogAppender.value;
 }
 
+LogAppender* defaultLogAppender() {
+    return installedDefaultAppender ? installedDefaultAppender : &makeDefaultAppender(false);
+}
+
 std::string lastErrorMsg() {
     return lastErrorMsgPtr ? *lastErrorMsgPtr : std::string();
 }
 
 int launch(const std::nothrow_t&, LauncherFunc launcher, LogAppender* lastErrorLogAppender) {
-    Logger::instance().installAppender(&makeDefaultAppender(isLoggingEnabled()));
+    installedDefaultAppender = &makeDefaultAppender(isLoggingEnabled());
+    Logger::instance().installAppender(installedDefaultAppender);
 
     BM_TRACE_SCOPE(L"app::launch");
 
@@ -151,15 +157,9 @@ int launch(const std::nothrow_t&, LauncherFunc launcher, LogAppender* lastErrorL
             logUnknownException(BM_SOURCE_LOCATION);
         }
     } catch (const std::runtime_error& e) {
-        // The runtime library's text tells more than the standard streams'
-        // own messages; when errno holds nothing, that text would only say
-        // "No error", so the error's message is shown instead.
-        if (errno != 0) {
-            errorMsg = lastCrtErrorText();
-        }
-        if (errorMsg.empty()) {
-            errorMsg = plainMessage(e.what());
-        }
+        // The error's own message: errno may still hold the code of some
+        // earlier, unrelated call, and a full disk once read "File exists".
+        errorMsg = plainMessage(e.what());
         lastErrorMsgPtr = &errorMsg;
         logException(BM_SOURCE_LOCATION, e);
     } catch (...) {

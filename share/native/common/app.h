@@ -26,6 +26,10 @@ std::string lastErrorMsg();
 // whole process.
 LogAppender* defaultLastErrorLogAppender();
 
+// The appender launch() installed in the logger: standard error in a logging
+// run, nothing otherwise. It lives for the whole process.
+LogAppender* defaultLogAppender();
+
 // Whether BRUMLET_DEBUG is exactly "true". Read afresh at every call.
 bool isLoggingEnabled();
 

@@ -62,17 +62,34 @@ Executor& Executor::setOnProcessCreated(const ProcessCallback& callback) {
     return *this;
 }
 
+Executor& Executor::setRawArgs(const tstring& text) {
+    rawArgs = text;
+    return *this;
+}
+
 tstring Executor::commandLine() const {
     tstring result = quoteArg(appPath);
     for (const tstring& arg : args) {
         result += L' ';
         result += quoteArg(arg);
     }
+    if (!rawArgs.empty()) {
+        result += L' ';
+        result += rawArgs;
+    }
     return result;
 }
 
 UniqueHandle Executor::startProcess(UniqueHandle* threadOut) const {
     const tstring cmdline = commandLine();
+    // The system would cut a longer line short without a word, and the child
+    // would run with its last argument changed.
+    if (cmdline.size() > maxCommandLineLength) {
+        BM_THROW_MSG("CreateProcess(" << appPath << ") refused: the command line has "
+                                      << static_cast<unsigned long>(cmdline.size())
+                                      << " characters, more than the system's limit of "
+                                      << static_cast<unsigned long>(maxCommandLineLength));
+    }
     // CreateProcessW may write into the command line, so it gets its own copy.
     std::vector<wchar_t> buffer(cmdline.begin(), cmdline.end());
     buffer.push_back(L'\0');
@@ -123,7 +140,15 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadOut) const {
         LOG_TRACE("AssignProcessToJobObject(PID=" << static_cast<unsigned long>(pi.dwProcessId)
                                                   << ")");
         if (!AssignProcessToJobObject(jobObject, process.get())) {
-            BM_THROW_SYSERROR("AssignProcessToJobObject() failed", AssignProcessToJobObject);
+            const DWORD error = GetLastError();
+            // A child outside the job the caller wanted would run on
+            // unlimited, and a suspended one would wait forever.
+            if (!TerminateProcess(process.get(), error)) {
+                LOG_WARNING("TerminateProcess(PID=" << static_cast<unsigned long>(pi.dwProcessId)
+                                                    << ") failed with error=" << GetLastError());
+            }
+            BM_THROW_SYSERROR_CODE("AssignProcessToJobObject() failed", AssignProcessToJobObject,
+                                   error);
         }
     }
 

@@ -33,10 +33,18 @@ public:
     // The job object stays the caller's: it is not closed here.
     Executor& setJobObject(HANDLE job);
     Executor& setOnProcessCreated(const ProcessCallback& callback);
+    // Text put after the arguments, one blank apart, exactly as given: a
+    // command line received from elsewhere passes on without being split
+    // and quoted again.
+    Executor& setRawArgs(const tstring& text);
 
     tstring commandLine() const;
 
-    // Starts a new child from the current settings. The primary thread's handle
+    // The longest command line the system accepts, without its terminator.
+    static const size_t maxCommandLineLength = 32766;
+
+    // Starts a new child from the current settings. A command line longer
+    // than the system accepts is refused before anything starts. The primary thread's handle
     // goes to `threadOut` when given and is closed otherwise.
     UniqueHandle startProcess(UniqueHandle* threadOut = nullptr) const;
 
@@ -52,4 +60,5 @@ private:
     tstring_array args;
     tstring appPath;
     ProcessCallback onProcessCreated;
+    tstring rawArgs;
 };

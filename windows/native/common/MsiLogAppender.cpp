@@ -43,7 +43,30 @@ tstring MsiLogAppender::formatEvent(const LogEvent& event) const {
                             event.function.c_str(), event.levelName.c_str(), event.message.c_str());
 }
 
+namespace {
+
+// Set while a record is on its way into the installer, on that thread: the
+// installer hands it to the action callback, and whatever that logs (the
+// guard's report of its failure, say) would come straight back here, again
+// and again until the stack is gone. Such a record goes to the appenders
+// after this one only.
+thread_local bool sendingToInstaller = false;
+
+class SendingScope {
+public:
+    SendingScope() { sendingToInstaller = true; }
+    ~SendingScope() { sendingToInstaller = false; }
+    SendingScope(const SendingScope&) = delete;
+    SendingScope& operator=(const SendingScope&) = delete;
+};
+
+}  // namespace
+
 void MsiLogAppender::append(const LogEvent& event) {
+    if (sendingToInstaller) {
+        return;
+    }
+    const SendingScope sending;
     DatabaseRecord record(1);
     // Field 0 is the template the installer prints the message with.
     record.setString(0, L"Kova [1]").setString(1, escapeFormatting(formatEvent(event)));

@@ -261,9 +261,22 @@ tstring ActionData::quoteValue(const tstring& value) {
 tstring ActionData::getCommandLine() const {
     tstring head = tstrings::trim(extraArgs, L" \t");
 
+    // Wine's installer finds the end of a value that begins or ends with a
+    // quote, or holds two quotes in a row, only at the end of the line: any
+    // property after it would become part of it. Such values go last, so
+    // that REBOOT=ReallySuppress and every plain value arrive whatever they
+    // hold; Windows reads the line the same in either order.
+    auto endsOnlyAtLineEnd = [](const tstring& value) {
+        return !value.empty() && (value.front() == L'"' || value.back() == L'"' ||
+                                  value.find(L"\"\"") != tstring::npos);
+    };
     std::wostringstream props;
-    for (const auto& p : properties) {
-        props << L" " << p.first << L"=" << quoteValue(p.second);
+    for (const bool last : {false, true}) {
+        for (const auto& p : properties) {
+            if (endsOnlyAtLineEnd(p.second) == last) {
+                props << L" " << p.first << L"=" << quoteValue(p.second);
+            }
+        }
     }
     const tstring propertyText = tstrings::trim(props.str(), L" \t");
 

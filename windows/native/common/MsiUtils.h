@@ -117,7 +117,9 @@ public:
 
     std::unique_ptr<State> makeState() const;
 
-    // The extra arguments, then NAME=value for every property.
+    // The extra arguments, then NAME=value for every property in name order;
+    // values that begin or end with a double quote or hold two in a row come
+    // after all others.
     tstring getCommandLine() const;
 
     // A property value as the installer's command line needs it: double

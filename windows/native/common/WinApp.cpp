@@ -67,26 +67,27 @@ private:
     std::unique_ptr<Channel> err;
 };
 
-// Set while the message box appender runs: the report of its own failure goes
-// back through the logger, whose appender includes it, and must not start
-// another message box.
-bool messageBoxAppenderBusy;
-
-class MessageBoxAppenderScope {
+// Sends every record to one appender only, for as long as it lives.
+class OnlyAppenderInScope {
 public:
-    MessageBoxAppenderScope() { messageBoxAppenderBusy = true; }
-    ~MessageBoxAppenderScope() { messageBoxAppenderBusy = false; }
-    MessageBoxAppenderScope(const MessageBoxAppenderScope&) = delete;
-    MessageBoxAppenderScope& operator=(const MessageBoxAppenderScope&) = delete;
+    explicit OnlyAppenderInScope(LogAppender* appender)
+        : previous(Logger::instance().installAppender(appender)) {}
+    ~OnlyAppenderInScope() { Logger::instance().installAppender(previous); }
+    OnlyAppenderInScope(const OnlyAppenderInScope&) = delete;
+    OnlyAppenderInScope& operator=(const OnlyAppenderInScope&) = delete;
+
+private:
+    LogAppender* previous;
 };
 
 class LastErrorGuiLogAppender : public LogAppender {
 public:
     void append(const LogEvent&) override {
-        if (messageBoxAppenderBusy) {
-            return;
-        }
-        const MessageBoxAppenderScope busy;
+        // A box that cannot be shown (no desktop, a service session) is
+        // reported to the default appender only: through the logger's
+        // appender of this moment the report would print the error's text on
+        // standard error a second time and come back here.
+        const OnlyAppenderInScope defaultOnly(app::defaultLogAppender());
         try {
             const tstring text = (tstrings::MessageBuilder() << app::lastErrorMsg()).tstr();
             const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());

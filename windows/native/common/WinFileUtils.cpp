@@ -12,6 +12,7 @@
 
 #include "ErrorHandling.h"
 #include "Log.h"
+#include "UniqueHandle.h"
 #include "WinErrorHandling.h"
 
 namespace FileUtils {
@@ -38,17 +39,21 @@ bool hasIllegalNameChars(const tstring& text) {
     return false;
 }
 
-bool createNewFile(const tstring& path) {
-    const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+// With `keep`, the handle stays open for writing and renaming, and other
+// processes may only read: nobody gets a handle to write through between the
+// creation and the end of the owner's work.
+bool createNewFile(const tstring& path, UniqueHandle* keep) {
+    const DWORD access = keep ? GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE : GENERIC_WRITE;
+    const DWORD share = keep ? FILE_SHARE_READ : 0;
+    UniqueHandle h(CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
         return false;
     }
-    if (!CloseHandle(h)) {
-        // The file exists and is ours; a handle we cannot close leaks, nothing more.
-        LOG_WARNING("CloseHandle(" << h << ") failed for [" << path << "] file");
-    }
     LOG_TRACE("Created [" << path << "] file");
+    if (keep) {
+        *keep = std::move(h);
+    }
     return true;
 }
 
@@ -96,7 +101,8 @@ tstring::size_type firstLevelEnd(const tstring& s) {
     return skipComponents(2, 2);
 }
 
-void createDirectoryImpl(const tstring& path, tstring_array* createdDirs, bool exclusive) {
+void createDirectoryImpl(const tstring& path, tstring_array* createdDirs, bool exclusive,
+                         LPSECURITY_ATTRIBUTES lastLevelSecurity = nullptr) {
     if (path.empty()) {
         return;
     }
@@ -104,7 +110,8 @@ void createDirectoryImpl(const tstring& path, tstring_array* createdDirs, bool e
     for (tstring::size_type pos = s.find_first_of(L"\\/", firstLevelEnd(s)); pos != tstring::npos;
          pos = s.find_first_of(L"\\/", pos + 1)) {
         const bool last = pos + 1 == s.size();
-        createDir(s.substr(0, pos + 1), nullptr, createdDirs, exclusive && last);
+        createDir(s.substr(0, pos + 1), last ? lastLevelSecurity : nullptr, createdDirs,
+                  exclusive && last);
     }
 }
 
@@ -290,7 +297,8 @@ tstring getTempDirectory() {
     return stripTrailingSeparators(tstring(buffer.data()));
 }
 
-tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
+tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir,
+                       UniqueHandle* keep) {
     if (hasIllegalNameChars(prefix)) {
         BM_THROW_MSG("Illegal characters in prefix=" << prefix);
     }
@@ -300,24 +308,34 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
     // Uniqueness rests on exclusive creation alone; the clock only makes a
     // collision with names taken earlier unlikely.
     const DWORD tick = tickCount();
+    DWORD error = ERROR_SUCCESS;
     for (DWORD i = 0; i < 100; ++i) {
         const std::int32_t number = static_cast<std::int32_t>(tick + i);
         const tstring path = joinPath(baseDir, prefix + std::to_wstring(number) + suffix);
-        if (createNewFile(path)) {
+        if (createNewFile(path, keep)) {
             return path;
         }
+        // Kept for the report: the cause of a failure is the last one met.
+        error = GetLastError();
     }
-    BM_THROW_MSG("createTempFile(" << prefix << ", " << suffix << ", " << baseDir << ") failed");
+    BM_THROW_SYSERROR_CODE(
+        "createTempFile(" << prefix << ", " << suffix << ", " << baseDir << ") failed", CreateFileW,
+        error);
+}
+
+tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
+    return createTempFile(prefix, suffix, baseDir, nullptr);
 }
 
 tstring createTempFile(const tstring& path) {
-    if (createNewFile(path)) {
+    if (createNewFile(path, nullptr)) {
         return path;
     }
     return createTempFile(replaceSuffix(basename(path)), suffix(path), dirname(path));
 }
 
-tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir,
+                            LPSECURITY_ATTRIBUTES security) {
     const tstring path = createTempFile(prefix, suffix, baseDir);
     deleteFile(path);
     if (beforeTempDirectoryCreated) {
@@ -326,7 +344,7 @@ tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const 
     // Between the deletion and the creation anybody may take the name. A
     // directory found there is not ours, and whatever we put into it could be
     // swapped under us: only a directory this call creates will do.
-    createDirectoryImpl(path, nullptr, true);
+    createDirectoryImpl(path, nullptr, true, security);
     return path;
 }
 

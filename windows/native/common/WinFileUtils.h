@@ -5,6 +5,7 @@
 #include <new>
 
 #include "FileUtils.h"
+#include "UniqueHandle.h"
 #include "tstrings.h"
 
 // File-system operations over Win32. Every call's failure is raised as a
@@ -26,7 +27,13 @@ tstring getTempDirectory();
 // Creates an empty file named prefix + number + suffix in baseDir and returns
 // its path. The name is claimed by exclusive creation, so two processes never
 // get the same one; after 100 taken names the call gives up.
+// A failure carries the system error of the last attempt.
 tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+
+// The same, keeping the new file open in `keep` for writing and renaming,
+// shared with readers only.
+tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir,
+                       UniqueHandle* keep);
 
 // Creates `path` itself if that name is free, else a sibling named like it
 // with a number before its extension.
@@ -34,7 +41,9 @@ tstring createTempFile(const tstring& path);
 
 // Like createTempFile but a directory, and always one this call created: a
 // directory somebody else put under the chosen name is refused, never reused.
-tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+// `security`, when given, is the new directory's own.
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir,
+                            LPSECURITY_ATTRIBUTES security = nullptr);
 
 // Creates the directory and every missing ancestor; an existing directory is
 // fine. Each directory created is appended to `createdDirs`, parents first.

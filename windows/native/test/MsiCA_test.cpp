@@ -12,6 +12,7 @@
 #include "Executor.h"
 #include "FileUtils.h"
 #include "MsiDb.h"
+#include "MsiLib.h"
 #include "MsiLogAppender.h"
 #include "MsiTestSupport.h"
 #include "ScopedDeleter.h"
@@ -118,6 +119,44 @@ tstring registryValue(const TestPackage& package, const wchar_t* name) {
 
 const TestPackage caPackage = {L"msica_pkg.msi", L"{B1E7A0C1-00CA-4D6B-9A3E-5C1F0B2D00CA}",
                                L"Brumlet custom action test", L"BrumletCA"};
+
+// Whatever the installer's action callback logs while a record is on its way
+// in goes to the appender before the scope only; sent back into the
+// installer, it would reach the callback again, without end.
+int callbackCalls;
+int WINAPI loggingCallback(LPVOID, UINT, LPCWSTR) {
+    // Bounded, so that a record coming back shows as a count, not a crash.
+    if (++callbackCalls <= 3) {
+        LOG_WARNING("the callback saw a record");
+    }
+    return 0;
+}
+
+TEST(MsiLogRecords, ARecordLoggedWhileOneIsSentGoesToThePreviousAppenderOnly) {
+    const msi::UiLevelGuard uiLevel(INSTALLUILEVEL_BASIC);
+    typedef UINT(WINAPI * OpenPackage)(LPCWSTR, MSIHANDLE*);
+    const auto openPackage = reinterpret_cast<OpenPackage>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiOpenPackageW")));
+    ASSERT_TRUE(openPackage);
+    MSIHANDLE install = 0;
+    ASSERT_EQ(0u, openPackage(caPackage.path().c_str(), &install));
+    callbackCalls = 0;
+    {
+        LogCapture log;
+        const INSTALLUI_HANDLERW previous =
+            msi::lib().MsiSetExternalUIW(&loggingCallback, 0xFFFFFFFF, nullptr);
+        {
+            const msi::MsiLogScope scope(install);
+            LOG_INFO("sent to the installer");
+        }
+        msi::lib().MsiSetExternalUIW(previous, 0, nullptr);
+        EXPECT_EQ(1, callbackCalls);
+        ASSERT_EQ(2u, log.records.size());
+        EXPECT_EQ(L"the callback saw a record", log.records[0].message);
+        EXPECT_EQ(L"sent to the installer", log.records[1].message);
+    }
+    msi::lib().MsiCloseHandle(install);
+}
 
 // The fixture's custom actions run inside a real installation; what they saw
 // comes back through the registry, a file and the installer's verbose log.

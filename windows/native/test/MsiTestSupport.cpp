@@ -40,11 +40,11 @@ int TestPackage::partsOnMachine() const {
     return (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) + keyThere;
 }
 
-tstring TestPackage::recordedValue() const {
+tstring TestPackage::recordedValue(const wchar_t* name) const {
     wchar_t value[1024] = {};
     DWORD size = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, (tstring(L"Software\\BrumletTests\\") + key).c_str(),
-                     L"Value", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CURRENT_USER, (tstring(L"Software\\BrumletTests\\") + key).c_str(), name,
+                     RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
         return L"<no value>";
     }
     return value;

@@ -21,8 +21,9 @@ struct TestPackage {
     // How many of the two things the product installs are there: a file
     // under the user's local application data and a registry key under HKCU.
     int partsOnMachine() const;
-    // The registry value recording the BRUMLET_VALUE property.
-    tstring recordedValue() const;
+    // The registry value recording the BRUMLET_VALUE property ("Value") or
+    // the REBOOT property ("Reboot").
+    tstring recordedValue(const wchar_t* name = L"Value") const;
 };
 
 extern const TestPackage name19Package, name20Package, name100Package, actionPackage, rebootPackage;

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include "StagedFileWriter.h"
 
 using namespace FileUtils;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -42,6 +44,15 @@ TEST_F(StagedWrite, FinalizeReplacesTheDestinationThroughASibling) {
     writer.write("new content\0!", 13);
     EXPECT_EQ((tstring_array{L"main.msi", L"qzt1000.tmp"}), names(dir));
     EXPECT_EQ("old content", readFile(dst));
+    // Nobody may keep a handle to write through once the file is in place.
+    const HANDLE other = CreateFileW(path(L"qzt1000.tmp").c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, other);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (other != INVALID_HANDLE_VALUE) {
+        CloseHandle(other);
+    }
     writer.finalize();
     EXPECT_EQ(std::string("new content\0!", 13), readFile(dst));
     EXPECT_EQ(tstring_array{L"main.msi"}, names(dir));
@@ -82,7 +93,10 @@ TEST_F(StagedWrite, FullDiskFailsTheWriteAndKeepsTheDestination) {
         }
         writer.finalize();
         ADD_FAILURE() << "8 MB written despite the limit";
-    } catch (const std::ios_base::failure&) {
+    } catch (const std::runtime_error& e) {
+        // The file and the system's reason, never a stale errno's text.
+        EXPECT_THAT(e.what(), HasSubstr("WriteFile(" + tstrings::toUtf8(path(L"qzt1000.tmp")) +
+                                        ") failed. System error ["));
     }
     expectUntouched();
 }

@@ -49,8 +49,13 @@ TEST_F(Files, TempNamesCountUpFromTheSignedTickForOneHundredAttempts) {
     }
     EXPECT_EQ(path(L"5099.tmp"), createTempFile(L"", L".tmp", dir));
     EXPECT_THAT(errorOf([&] { createTempFile(L"", L".tmp", dir); }),
-                HasSubstr("createTempFile(, .tmp, " + u8(dir) + ") failed"));
+                HasSubstr("createTempFile(, .tmp, " + u8(dir) + ") failed. System error [80]("));
     EXPECT_EQ("taken", readFile(path(L"5000.tmp")));
+    // Each failure names its own cause: a missing folder, or one that is a file.
+    EXPECT_THAT(errorOf([&] { createTempFile(L"", L".tmp", path(L"missing")); }),
+                HasSubstr("missing) failed. System error [3]("));
+    EXPECT_THAT(errorOf([&] { createTempFile(L"", L".tmp", path(L"5000.tmp")); }),
+                HasSubstr("5000.tmp) failed. System error [3]("));
 }
 
 TEST_F(Files, TempDirectoryIsNeverOneSomebodyElsePlanted) {

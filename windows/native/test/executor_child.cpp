@@ -3,7 +3,8 @@
 //
 // Report lines (UTF-8): "cmdline=" and the raw command line, "argc=" and the
 // count, then one "arg=" line per parsed argument (the C runtime's rules), then
-// "startupFlags=", "showWindow=" and "windowlessConsole=".
+// "startupFlags=", "showWindow=" and "windowlessConsole=". BRUMLET_CHILD_SLEEP
+// makes it wait that many milliseconds before it exits.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -66,6 +67,7 @@ int main() {
                      ownConsole && GetConsoleWindow() == nullptr ? 1 : 0);
         std::fclose(f);
     }
+    Sleep(std::wcstoul(env(L"BRUMLET_CHILD_SLEEP").c_str(), nullptr, 10));
     // ExitProcess, not a return from main: a code such as 0xC0000005 must
     // reach the parent as the full 32-bit value.
     ExitProcess(static_cast<UINT>(std::wcstoul(env(L"BRUMLET_CHILD_EXIT").c_str(), nullptr, 0)));

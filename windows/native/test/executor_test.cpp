@@ -151,14 +151,21 @@ TEST_F(ExecutorTest, JobAssignmentComesBeforeTheCallback) {
     DWORD flags = 0;
     EXPECT_TRUE(GetHandleInformation(job.get(), &flags)) << "the job is the caller's";
 
-    // An event is no job: the child starts, then the assignment fails. The
-    // child, left running, must not write into the directory being removed.
+    // An event is no job: the child starts, then the assignment fails, and
+    // the child is ended rather than left running outside the job.
     SetEnvironmentVariableW(L"BRUMLET_CHILD_REPORT", nullptr);
+    SetEnvironmentVariableW(L"BRUMLET_CHILD_SLEEP", L"30000");
     UniqueHandle notAJob(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     exec.setJobObject(notAJob.get());
+    log.records.clear();
     EXPECT_THAT(errorOf([&] { exec.startProcess(); }),
                 HasSubstr("): AssignProcessToJobObject() failed. System error ["));
+    SetEnvironmentVariableW(L"BRUMLET_CHILD_SLEEP", nullptr);
     EXPECT_EQ(1, calls);
+    const DWORD childPid = std::stoul(log.records.at(0).substr(log.records[0].rfind(L'=') + 1));
+    UniqueHandle leftChild(OpenProcess(SYNCHRONIZE, FALSE, childPid));
+    EXPECT_TRUE(!leftChild || WaitForSingleObject(leftChild.get(), 5000) == WAIT_OBJECT_0)
+        << "the child still runs";
 }
 
 TEST(ExecutorErrors, MissingExecutableRaisesTheFullDescription) {

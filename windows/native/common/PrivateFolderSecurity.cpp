@@ -1,0 +1,56 @@
+#include "PrivateFolderSecurity.h"
+
+#include <sddl.h>
+
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "UniqueHandle.h"
+#include "WinErrorHandling.h"
+#include "tstrings.h"
+
+namespace FileUtils {
+
+namespace {
+
+tstring currentUserSid() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        BM_THROW_SYSERROR("OpenProcessToken() failed", OpenProcessToken);
+    }
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : 1);
+    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+        BM_THROW_SYSERROR("GetTokenInformation(TokenUser) failed", GetTokenInformation);
+    }
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        BM_THROW_SYSERROR("ConvertSidToStringSid() failed", ConvertSidToStringSidW);
+    }
+    const tstring sid = text;
+    LocalFree(text);
+    return sid;
+}
+
+}  // namespace
+
+PrivateFolderSecurity::PrivateFolderSecurity() {
+    const tstring sddl =
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + currentUserSid() + L")";
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        BM_THROW_SYSERROR(
+            "ConvertStringSecurityDescriptorToSecurityDescriptor(" << sddl << ") failed",
+            ConvertStringSecurityDescriptorToSecurityDescriptorW);
+    }
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = descriptor;
+    attributes.bInheritHandle = FALSE;
+}
+
+PrivateFolderSecurity::~PrivateFolderSecurity() {
+    LocalFree(descriptor);
+}
+
+}  // namespace FileUtils
