@@ -8,7 +8,10 @@ StagedFileWriter::StagedFileWriter(const tstring& dstPath)
     : tmpPath(createTempFile(L"qzt", L".tmp", dirname(dstPath))), dstPath(dstPath) {
     cleaner.addFile(tmpPath);
     stream.exceptions(std::ios::failbit | std::ios::badbit);
-    stream.open(tmpPath.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+    // The file was created empty just now, so it is opened without truncation:
+    // truncating a file to zero makes some file systems (ext4 under Wine)
+    // force its data out on close, and the deletion after the install waits.
+    stream.open(tmpPath.c_str(), std::ios::in | std::ios::out | std::ios::binary);
 }
 
 void StagedFileWriter::write(const void* data, size_t size) {
