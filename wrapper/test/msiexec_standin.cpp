@@ -5,6 +5,8 @@
 //   BRUMLET_STANDIN_REPORT  file to write the report to; without it the
 //                           program only exits
 //   BRUMLET_STANDIN_EXIT    exit code, decimal or 0x-hex (default 0)
+//   BRUMLET_STANDIN_HOLD_MS milliseconds to wait before exiting (default 0),
+//                           so the benchmark can look at its parent meanwhile
 //
 // Report lines (UTF-8): "cmdline=" and the raw command line, then one "arg="
 // line per argument after the program name, split as CommandLineToArgvW
@@ -64,6 +66,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         }
         LocalFree(argv);
         std::fclose(f);
+    }
+    const DWORD holdMs = std::wcstoul(env(L"BRUMLET_STANDIN_HOLD_MS").c_str(), nullptr, 0);
+    if (holdMs > 0) {
+        Sleep(holdMs);
     }
     ExitProcess(static_cast<UINT>(std::wcstoul(env(L"BRUMLET_STANDIN_EXIT").c_str(), nullptr, 0)));
 }
