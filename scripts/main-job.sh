@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
-# The main job: builds the wrapper and the sample package, wraps the package
-# into hello-setup.exe, then installs and removes it under Wine, showing what
-# each step left on the (Wine) machine and the installer's exit codes.
+# The main job: builds and installs the packaging tool, wraps the sample
+# package (or the .msi given as the argument) into a setup program with the
+# installed tool, shows what the setup program holds, then installs and
+# removes it under Wine, showing the installer's exit codes.
 #
-# Exits with 0 only when both runs exit with 0, the product's file and
-# registry key appear after the installation, and both are gone after the
-# removal.
+#   bash scripts/main-job.sh [PACKAGE.msi]
+#
+# Exits with 0 only when both runs exit with 0 and, for the sample, the
+# product's file and registry key appear after the installation and are gone
+# after the removal. For a package of your own, a removal that ends with 0
+# shows that the installation took place (a product that is not installed
+# gives 1605).
 set -euo pipefail
+
+user_msi=""
+if (($# > 0)); then
+    if [[ ! -f "$1" ]]; then
+        echo "main job: no such package: $1" >&2
+        exit 2
+    fi
+    user_msi="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+fi
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -18,21 +32,36 @@ step() {
     printf '\n=== %s\n' "$*"
 }
 
-step "Building the wrapper, the sample package and the wrapped installer"
+step "Building and installing the tool, building the sample package"
 cmake -S . -B "$build_dir" -G Ninja
-cmake --build "$build_dir" --target brumlet-wrapper hello-setup exit_code_probe
+cmake --build "$build_dir" --target brumlet brumlet-wrapper brumlet_hello_msi exit_code_probe
 
 build_dir="$(cd "$build_dir" && pwd)"
+install_dir="$build_dir/install"
+cmake --install "$build_dir" --prefix "$install_dir" >/dev/null
+ls -l "$install_dir/bin"
 wine_run="$build_dir/wine-run.sh"
-setup="$build_dir/samples/hello-setup.exe"
 probe="$build_dir/wrapper/test/exit_code_probe.exe"
 key='HKCU\Software\Brumlet\Hello'
+# The tool and the installations share the build's Wine prefix.
+export WINEPREFIX="$build_dir/wineprefix"
 
-ls -l "$build_dir/wrapper/brumlet-wrapper.exe" "$build_dir/samples/hello.msi" "$setup"
+msi="${user_msi:-$build_dir/samples/hello.msi}"
+out_dir="$build_dir/main-job"
+mkdir -p "$out_dir"
+setup_name="$(basename "${msi%.*}")-setup.exe"
+setup="$out_dir/$setup_name"
 
 step "Starting Wine (the first start creates the prefix $build_dir/wineprefix)"
 "$wine_run" --start-server
 trap '"$wine_run" --stop-server >/dev/null' EXIT
+
+step "Wrapping: brumlet wrap $(basename "$msi") -o $setup"
+"$install_dir/bin/brumlet" wrap "$msi" -o "$setup"
+ls -l "$msi" "$setup"
+
+step "brumlet info $setup_name"
+"$install_dir/bin/brumlet" info "$setup"
 
 # Windows form of a host path: Wine maps the host's root to Z:.
 winpath() {
@@ -47,7 +76,7 @@ run_setup() {
     line="$("$wine_run" "$probe" "$(winpath "$setup")" "$@" </dev/null | tr -d '\r' |
         grep '^exit code ' || true)"
     code="$(sed -n 's/^exit code \(-\{0,1\}[0-9]*\) .*/\1/p' <<<"$line")"
-    echo "hello-setup.exe $*: ${line:-no exit code}"
+    echo "$setup_name $*: ${line:-no exit code}"
 }
 
 # Prints the product's registry key and its folder; sets $found to how many
@@ -56,6 +85,9 @@ run_setup() {
 product_dir=""
 show_product() {
     found=0
+    if [[ -n "$user_msi" ]]; then
+        return 0
+    fi
     local listing
     if listing="$("$wine_run" reg query "$key" 2>/dev/null | tr -d '\r')"; then
         found=$((found + 1))
@@ -84,13 +116,13 @@ show_product() {
 # below a repair; take it away first.
 "$wine_run" "$setup" uninstall </dev/null || true
 
-step "Installing quietly: hello-setup.exe /qn"
+step "Installing quietly: $setup_name /qn"
 run_setup /qn
 install_code="$code"
 show_product
 installed="$found"
 
-step "Removing: hello-setup.exe uninstall"
+step "Removing: $setup_name uninstall"
 run_setup uninstall
 uninstall_code="$code"
 show_product
@@ -99,8 +131,11 @@ left="$found"
 step "Result"
 echo "install exit code:   ${install_code:-none}"
 echo "uninstall exit code: ${uninstall_code:-none}"
-if [[ "$install_code" == 0 && "$uninstall_code" == 0 && "$installed" == 2 && "$left" == 0 ]]; then
-    echo "main job: Brumlet Hello was installed and removed again"
+if [[ -n "$user_msi" && "$install_code" == 0 && "$uninstall_code" == 0 ]]; then
+    echo "main job: $(basename "$msi") was wrapped, installed and removed again"
+elif [[ -z "$user_msi" && "$install_code" == 0 && "$uninstall_code" == 0 && "$installed" == 2 &&
+    "$left" == 0 ]]; then
+    echo "main job: Brumlet Hello was wrapped, installed and removed again"
 else
     echo "main job: FAILED (installed parts found: $installed of 2, left after removal: $left)" >&2
     exit 1

@@ -20,6 +20,8 @@ packages=(
     xdotool
     imagemagick
     x11-utils
+    osslsigncode
+    openssl
 )
 
 missing=()

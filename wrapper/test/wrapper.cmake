@@ -7,14 +7,13 @@ target_link_options(msiexec_standin PRIVATE -municode)
 add_executable(exit_code_probe ${CMAKE_CURRENT_LIST_DIR}/exit_code_probe.cpp)
 
 # The sample package wrapped under a name with a blank, as a renamed download
-# may have; the bare wrapper serves as the installer without resources.
-get_target_property(wrapper_test_product_code hello-setup BRUMLET_PRODUCT_CODE)
-brumlet_wrap_msi(wrapper_test_hello MSI brumlet_hello_msi
-    PRODUCT_CODE "${wrapper_test_product_code}" OUTPUT_NAME "hello setup")
-brumlet_wrap_msi(wrapper_test_bad_code MSI brumlet_hello_msi
+# may have; the bare wrapper serves as the installer without resources. The
+# broken ones are linked directly: the packaging tool refuses to make them.
+brumlet_wrap_msi(wrapper_test_hello MSI brumlet_hello_msi OUTPUT_NAME "hello setup")
+brumlet_link_test_setup(wrapper_test_bad_code MSI brumlet_hello_msi
     PRODUCT_CODE "not-a-product-code" OUTPUT_NAME "bad-code-setup")
-brumlet_wrap_msi(wrapper_test_corrupt MSI ${CMAKE_CURRENT_LIST_DIR}/not_a_package.msi
-    PRODUCT_CODE "${wrapper_test_product_code}" OUTPUT_NAME "corrupt-setup")
+brumlet_link_test_setup(wrapper_test_corrupt MSI ${CMAKE_CURRENT_LIST_DIR}/not_a_package.msi
+    PRODUCT_CODE "{0B0E8A6C-6B2F-4F0B-9D55-3C1E2A7F4D10}" OUTPUT_NAME "corrupt-setup")
 # The tests find everything in one folder.
 add_custom_target(wrapper_test_programs ALL
     COMMAND "${CMAKE_COMMAND}" -E copy_if_different $<TARGET_FILE:brumlet-wrapper>
@@ -57,4 +56,5 @@ set_tests_properties(wrapper_msgbox_test PROPERTIES
 
 add_test(NAME wrapper_stub_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/wrapper_stub_test.sh" "${CMAKE_OBJDUMP}"
-            $<TARGET_FILE:brumlet-wrapper> $<TARGET_FILE:hello-setup>)
+            $<TARGET_FILE:brumlet-wrapper>
+            "${CMAKE_CURRENT_BINARY_DIR}/hello setup.exe")

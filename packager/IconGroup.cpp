@@ -1,0 +1,74 @@
+#include "IconGroup.h"
+
+#include <cstring>
+
+#include "ToolError.h"
+
+namespace {
+
+#pragma pack(push, 2)
+struct IconDir {
+    WORD reserved;
+    WORD type;
+    WORD count;
+};
+struct IconDirEntry {
+    BYTE width;
+    BYTE height;
+    BYTE colorCount;
+    BYTE reserved;
+    WORD planes;
+    WORD bitCount;
+    DWORD bytesInRes;
+    DWORD imageOffset;
+};
+// The same entry in a resource, where the image is named by its id.
+struct GroupIconDirEntry {
+    BYTE width;
+    BYTE height;
+    BYTE colorCount;
+    BYTE reserved;
+    WORD planes;
+    WORD bitCount;
+    DWORD bytesInRes;
+    WORD id;
+};
+#pragma pack(pop)
+
+template <class T>
+void append(std::vector<std::uint8_t>& out, const T& value) {
+    const size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
+}
+
+}  // namespace
+
+IconGroup::IconGroup(const std::vector<std::uint8_t>& ico, const tstring& source, WORD firstId)
+    : first(firstId) {
+    IconDir dir;
+    if (ico.size() < sizeof(dir)) {
+        BM_TOOL_FAIL("'" << source << "' is not an .ico file");
+    }
+    std::memcpy(&dir, ico.data(), sizeof(dir));
+    if (dir.reserved != 0 || dir.type != 1 || dir.count == 0 ||
+        ico.size() < sizeof(dir) + dir.count * sizeof(IconDirEntry)) {
+        BM_TOOL_FAIL("'" << source << "' is not an .ico file");
+    }
+    append(directory, dir);
+    for (WORD i = 0; i < dir.count; ++i) {
+        IconDirEntry entry;
+        std::memcpy(&entry, ico.data() + sizeof(dir) + i * sizeof(entry), sizeof(entry));
+        if (entry.imageOffset > ico.size() || entry.bytesInRes > ico.size() - entry.imageOffset ||
+            entry.bytesInRes == 0) {
+            BM_TOOL_FAIL("'" << source << "' is a damaged .ico file: image " << (i + 1)
+                             << " lies outside the file");
+        }
+        imageData.emplace_back(ico.begin() + entry.imageOffset,
+                               ico.begin() + entry.imageOffset + entry.bytesInRes);
+        GroupIconDirEntry groupEntry;
+        std::memcpy(&groupEntry, &entry, offsetof(GroupIconDirEntry, id));
+        groupEntry.id = static_cast<WORD>(firstId + i);
+        append(directory, groupEntry);
+    }
+}

@@ -1,0 +1,49 @@
+# The packaging tool end to end under Wine: real packages built by wixl,
+# wrapped, inspected, extracted, signed, installed and removed.
+
+set(tool_test_code "{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}")
+brumlet_add_msi(packager_tool_msi WXS "${CMAKE_CURRENT_LIST_DIR}/tool_package.wxs"
+    OUTPUT tool.msi
+    DEFINES "ProductCode=${tool_test_code}" "Large="
+    DEPENDS tool_icon.ico tool_readme.txt tool_notes.txt)
+# Wrapped at build time, as a consumer's build does; the product code given
+# must agree with the package's.
+brumlet_wrap_msi(packager_tool_setup MSI packager_tool_msi PRODUCT_CODE "${tool_test_code}"
+    OUTPUT_NAME tool-setup)
+get_target_property(tool_setup_file packager_tool_setup BRUMLET_SETUP_FILE)
+get_target_property(tool_msi_file packager_tool_msi BRUMLET_MSI_FILE)
+brumlet_wine_path(tool_setup_winpath "${tool_setup_file}")
+
+# What Windows reads from the setup program without running it: version
+# information, icons, manifest and checksum.
+brumlet_add_test(NAME packager_resources_test
+    SOURCES "${CMAKE_CURRENT_LIST_DIR}/packager_resources_test.cpp"
+    LIBS brumlet_win version imagehlp
+    ENVIRONMENT "BRUMLET_TEST_SETUP=${tool_setup_winpath}")
+add_dependencies(packager_resources_test packager_tool_setup)
+
+# Every command and refusal through the Linux front, bin/brumlet, and the
+# wrapped result installed and removed with Wine's msiexec, signed and not.
+add_test(NAME packager_tool_test
+    COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_tool_test.sh"
+            "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${tool_msi_file}"
+            "${CMAKE_CURRENT_BINARY_DIR}/tool-work")
+set_tests_properties(packager_tool_test PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK brumlet_msi TIMEOUT 600)
+
+# A package of more than 200 MB, built at test time so that the build stays
+# small, round-tripped and installed.
+add_test(NAME packager_large_test
+    COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_large_test.sh"
+            "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/large-work")
+set_tests_properties(packager_large_test PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK brumlet_msi TIMEOUT 900)
+
+# Another project that takes this one in with add_subdirectory() and wraps a
+# package: its setup program must run in a fresh prefix (no runtime DLLs), and
+# a wrong PRODUCT_CODE must stop its build.
+add_test(NAME packager_consumer_test
+    COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_consumer_test.sh"
+            "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_LIST_DIR}/consumer"
+            "${CMAKE_CURRENT_BINARY_DIR}/consumer-build" "${CMAKE_OBJDUMP}")
+set_tests_properties(packager_consumer_test PROPERTIES TIMEOUT 1200)

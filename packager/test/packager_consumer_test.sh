@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Brumlet used by another CMake project through add_subdirectory(): only
+# what the setup program needs is built (no tests, no GoogleTest), the setup
+# program carries its own runtime and installs and removes the sample in a
+# fresh Wine prefix, and a PRODUCT_CODE that the package contradicts stops
+# the build with both codes named.
+#
+#   packager_consumer_test.sh <source dir> <consumer project> <build dir> <objdump>
+set -uo pipefail
+
+source "$1/wrapper/test/wrapper_test_lib.sh" || exit 1
+src="$1" project="$2" build="$3" objdump="$4"
+
+# The compiled objects may stay from an earlier run; the prefix never does.
+rm -rf "$build/wineprefix" "$build/wineprefix.lock"
+cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" \
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" >"$build.log" 2>&1 ||
+    { fail "configure failed: $(tail -n 20 "$build.log")"; finish; }
+trap '"$build/wine-run.sh" --stop-server >/dev/null 2>&1' EXIT
+
+cmake --build "$build" --target consumer-setup >>"$build.log" 2>&1 ||
+    { fail "build failed: $(tail -n 20 "$build.log")"; finish; }
+if grep -q gtest "$build/build.ninja"; then
+    fail "the consumer's build knows GoogleTest targets"
+fi
+setup="$build/consumer-setup.exe"
+bash "$src/wrapper/test/wrapper_stub_test.sh" "$objdump" "$setup" >/dev/null 2>"$build.stub" ||
+    fail "the setup program's form: $(cat "$build.stub")"
+
+"$build/wine-run.sh" "$setup" /qn </dev/null >/dev/null 2>&1
+status=$?
+[[ "$status" == 0 ]] || fail "install in a fresh prefix: exit code $status"
+"$build/wine-run.sh" reg query 'HKCU\Software\Brumlet\Hello' >/dev/null 2>&1 ||
+    fail "the sample's registry key is missing after the installation"
+"$build/wine-run.sh" "$setup" uninstall </dev/null >/dev/null 2>&1
+status=$?
+[[ "$status" == 0 ]] || fail "uninstall: exit code $status"
+
+if cmake --build "$build" --target consumer-stale-code >"$build.stale" 2>&1; then
+    fail "a stale PRODUCT_CODE did not stop the build"
+fi
+stale="$(tr -d '\n' <"$build.stale")"
+expect_match_in 'PRODUCT_CODE +\{D0AB6657-814E-4B30-AF5E-000000000001\} +differs.*\{D0AB6657-814E-4B30-AF5E-BB2ADCFE65DC\}' \
+    "$stale" "stale PRODUCT_CODE"
+[[ ! -e "$build/consumer-stale-code.exe" ]] || fail "a setup program was written for the stale code"
+finish

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The packaging tool's three commands and its refusals, run through the Linux
+# front bin/brumlet from a foreign folder with paths holding blanks and
+# non-ASCII letters; a wrapped package signed, verified, installed and removed.
+#
+#   packager_tool_test.sh <source dir> <build dir> <tool.msi> <work dir>
+set -uo pipefail
+
+source "$1/wrapper/test/wrapper_test_lib.sh" || exit 1
+src="$1" build="$2" msi="$3" work="$4"
+
+export WINEPREFIX="$build/wineprefix" BRUMLET_EXE="$build/packager/brumlet.exe"
+wine_run="$build/wine-run.sh"
+code_guid='{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}'
+key='HKCU\Software\BrumletTests\ToolTest'
+
+rm -rf "$work"
+dir="$work/Pakete für dich"
+mkdir -p "$dir" "$work/elsewhere"
+pkg="$dir/tool pkg.msi"
+cp "$msi" "$pkg"
+# Every command runs from a folder that holds none of its files.
+cd "$work/elsewhere" || exit 1
+
+# Sets $code, $out and $err (without carriage returns).
+tool() {
+    "$src/bin/brumlet" "$@" >"$work/out" 2>"$work/err" </dev/null
+    code=$?
+    out="$(tr -d '\r' <"$work/out")"
+    err="$(tr -d '\r' <"$work/err")"
+}
+
+# refuse <status> <pattern> <folder that must stay empty> <args...>
+refuse() {
+    local status="$1" pattern="$2" folder="$3"
+    shift 3
+    tool "$@"
+    expect_code "$status" "$*"
+    local first
+    first="$(head -n 1 <<<"$err")"
+    [[ "$first" =~ ^brumlet:\ .*$pattern ]] || fail "$*: first error line '$first' lacks '$pattern'"
+    if [[ "$status" == 1 && "$(wc -l <<<"$err")" != 1 ]]; then
+        fail "$*: more than one error line:"$'\n'"$err"
+    fi
+    [[ -z "$(ls -A "$folder")" ]] || fail "$*: left behind in $folder: $(ls -A "$folder")"
+}
+
+# --- wrap, info, extract ------------------------------------------------------
+tool wrap "$pkg"
+setup="$dir/tool pkg-setup.exe"
+expect_code 0 "wrap with the default output"
+expect_line_in "wrote '$setup'" "$out" "wrap output (Unix path)"
+[[ -z "$(ls "$dir" | grep -v -e '^tool pkg.msi$' -e '^tool pkg-setup.exe$')" ]] ||
+    fail "wrap left other files: $(ls "$dir")"
+
+tool info "$setup"
+expect_code 0 "info of the setup program"
+for line in "File: +'$(re_escape "$setup")' \(setup program\)" "Product code: +$(re_escape "$code_guid")" \
+    "Product name: +Brumlet Tool Test" "Product version: +2\.3\.4" "Manufacturer: +Brumlet Testers" \
+    "Package size: +$(stat -c %s "$pkg") bytes" "Embedded product code: +.*\(matches the package\)"; do
+    expect_match_in "^$line$" "$out" "info of the setup program"
+done
+tool info "$pkg"
+expect_code 0 "info of the package"
+expect_match_in "^Product code: +$(re_escape "$code_guid")$" "$out" "info of the package"
+
+tool extract "$setup" -o "$work/round trip.msi"
+expect_code 0 "extract"
+cmp -s "$pkg" "$work/round trip.msi" || fail "the extracted package differs from the original"
+mkdir -p "$work/default"
+cp "$setup" "$work/default/app-setup.exe"
+tool extract "$work/default/app-setup.exe"
+expect_code 0 "extract with the default output"
+cmp -s "$pkg" "$work/default/app.msi" || fail "extract did not write app.msi beside app-setup.exe"
+
+# The same package and stub give the same bytes, wherever they are wrapped.
+mkdir -p "$work/again"
+tool wrap "$pkg" -o "$work/again/tool pkg-setup.exe"
+expect_code 0 "second wrap"
+[[ "$(sha256sum <"$setup")" == "$(sha256sum <"$work/again/tool pkg-setup.exe")" ]] ||
+    fail "two wraps of the same package differ"
+
+tool --version
+expect_match_in '^brumlet [0-9]+\.[0-9]+\.[0-9]+$' "$out" "--version"
+tool --help
+expect_code 0 "--help"
+expect_match_in '^  brumlet wrap PACKAGE.msi' "$out" "--help"
+
+# --- refusals: one line, status 1 (2 for the command line), nothing written ----
+empty="$work/empty"
+mkdir -p "$empty"
+printf 'not a package\n' >"$work/text.msi"
+cp "$pkg" "$work/nocode.msi"
+msibuild "$work/nocode.msi" -q "DELETE FROM \`Property\` WHERE \`Property\`='ProductCode'"
+cp "$pkg" "$work/short.msi"
+msibuild "$work/short.msi" -q "UPDATE \`Property\` SET \`Value\`='${code_guid:0:36}}' WHERE \`Property\`='ProductCode'"
+cp "$pkg" "$work/crlf.msi"
+msibuild "$work/crlf.msi" -q "UPDATE \`Property\` SET \`Value\`='$code_guid"$'\r\n'"' WHERE \`Property\`='ProductCode'"
+# Sparse: the size is what counts, the package opens all the same.
+cp "$pkg" "$work/huge.msi"
+truncate -s 2100M "$work/huge.msi"
+cp "$build/wrapper/brumlet-wrapper.exe" "$work/stub.exe"
+
+refuse 1 "'$(re_escape "$work")/missing.msi' does not exist" "$empty" wrap "$work/missing.msi" -o "$empty/s.exe"
+refuse 1 "is a folder, not a file" "$empty" wrap "$dir" -o "$empty/s.exe"
+refuse 1 "is not a Windows Installer package" "$empty" wrap "$work/text.msi" -o "$empty/s.exe"
+refuse 1 "is not a Windows Installer package" "$empty" wrap "$setup" -o "$empty/s.exe"
+refuse 1 "has no ProductCode property" "$empty" wrap "$work/nocode.msi" -o "$empty/s.exe"
+refuse 1 "ProductCode that is no GUID: '\{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E00\}'" "$empty" \
+    wrap "$work/short.msi" -o "$empty/s.exe"
+refuse 1 "ProductCode that is no GUID: '.*\\\\r\\\\n'" "$empty" wrap "$work/crlf.msi" -o "$empty/s.exe"
+refuse 1 "too large to embed: 2202009600 bytes" "$empty" wrap "$work/huge.msi" -o "$empty/s.exe"
+rm -f "$work/huge.msi"
+refuse 1 "is not a 64-bit Windows GUI program" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$BRUMLET_EXE"
+refuse 1 "already carries a package" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$setup"
+refuse 1 "is not a Windows executable" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$work/text.msi"
+refuse 1 "output folder '.*/no such folder' does not exist" "$empty" wrap "$pkg" -o "$work/no such folder/s.exe"
+refuse 1 "is the package itself" "$empty" wrap "$pkg" -o "$pkg"
+cmp -s "$pkg" "$msi" || fail "a refused wrap onto the package changed it"
+refuse 1 "is not an .ico file" "$empty" wrap "$pkg" -o "$empty/s.exe" --icon "$work/text.msi"
+refuse 1 "neither an installer package nor a setup program" "$empty" info "$work/text.msi"
+refuse 1 "without an embedded package" "$empty" extract "$work/stub.exe" -o "$empty/p.msi"
+refuse 1 "carries the product code 'not-a-product-code'" "$empty" info "$build/wrapper/test/bad-code-setup.exe"
+refuse 2 "unknown command 'wrapp'" "$empty" wrapp "$pkg"
+refuse 2 "wrap: no file given" "$empty" wrap
+refuse 2 "unknown option '--out'" "$empty" wrap "$pkg" --out "$empty/s.exe"
+refuse 2 "option -o needs a value" "$empty" extract "$setup" -o
+tool
+expect_code 2 "no arguments"
+
+# --- signing ------------------------------------------------------------------
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \
+    -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl req failed"
+signed="$work/signed setup.exe"
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Brumlet Tool Test" \
+    -in "$setup" -out "$signed" >/dev/null || fail "osslsigncode sign failed"
+osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >"$work/verify" 2>&1 ||
+    fail "osslsigncode verify failed: $(cat "$work/verify")"
+
+# A signed stub is refused, and a refusal leaves an existing output as it was.
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/stub.exe" \
+    -out "$work/signed stub.exe" >/dev/null || fail "signing the stub failed"
+mkdir -p "$work/keep"
+echo "previous" >"$work/keep/s.exe"
+tool wrap "$pkg" -o "$work/keep/s.exe" --stub "$work/signed stub.exe"
+expect_code 1 "signed stub"
+expect_match_in "^brumlet: stub .* is signed" "$err" "signed stub"
+[[ "$(cat "$work/keep/s.exe")" == previous && "$(ls -A "$work/keep")" == s.exe ]] ||
+    fail "a refused wrap touched the existing output: $(ls -A "$work/keep")"
+
+# The signed program installs (with a property from its command line) and
+# removes the product.
+"$wine_run" "$signed" uninstall </dev/null >/dev/null 2>&1
+"$wine_run" "$signed" /qn "NOTE=set on the command line" </dev/null >/dev/null 2>&1
+expect_code_of=$?
+[[ "$expect_code_of" == 0 ]] || fail "signed setup /qn: exit code $expect_code_of"
+note="$("$wine_run" reg query "$key" /v Note 2>/dev/null | tr -d '\r')"
+expect_match_in "Note +REG_SZ +set on the command line" "$note" "installed registry value"
+installed="$(find "$WINEPREFIX/drive_c/users" -path '*Brumlet Tool Test*' \( -name notes.txt -o \
+    -name readme.txt -o -name 'Brumlet Tool Test readme.lnk' \) | wc -l)"
+[[ "$installed" == 3 ]] || fail "installed files and shortcut found: $installed of 3"
+"$wine_run" "$signed" uninstall </dev/null >/dev/null 2>&1
+expect_code_of=$?
+[[ "$expect_code_of" == 0 ]] || fail "signed setup uninstall: exit code $expect_code_of"
+"$wine_run" reg query "$key" >/dev/null 2>&1 && fail "registry key left after removal"
+left="$(find "$WINEPREFIX/drive_c/users" -path '*Brumlet Tool Test*' | wc -l)"
+[[ "$left" == 0 ]] || fail "$left files left after removal"
+
+finish

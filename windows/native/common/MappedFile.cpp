@@ -1,0 +1,41 @@
+#include "MappedFile.h"
+
+#include "Log.h"
+#include "WinErrorHandling.h"
+
+MappedFile::MappedFile(const tstring& path) {
+    file.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        BM_THROW_SYSERROR("CreateFile(" << path << ") failed", CreateFileW);
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size)) {
+        BM_THROW_SYSERROR("GetFileSizeEx(" << path << ") failed", GetFileSizeEx);
+    }
+    fileSize = static_cast<std::uint64_t>(size.QuadPart);
+    if (fileSize == 0) {
+        // Windows refuses to map an empty file.
+        return;
+    }
+    mapping.reset(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping) {
+        BM_THROW_SYSERROR("CreateFileMapping(" << path << ") failed", CreateFileMappingW);
+    }
+    view = static_cast<const std::uint8_t*>(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view) {
+        BM_THROW_SYSERROR("MapViewOfFile(" << path << ") failed", MapViewOfFile);
+    }
+}
+
+MappedFile::~MappedFile() {
+    if (!view) {
+        return;
+    }
+    try {
+        if (!UnmapViewOfFile(view)) {
+            BM_THROW_SYSERROR("UnmapViewOfFile() failed", UnmapViewOfFile);
+        }
+    }
+    BM_GUARD_CATCH
+}

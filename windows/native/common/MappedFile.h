@@ -1,0 +1,28 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "UniqueHandle.h"
+#include "tstrings.h"
+
+// A whole file mapped read-only into memory; the view lives as long as the
+// object. An empty file has no view: data() is null and size() 0.
+class MappedFile {
+public:
+    explicit MappedFile(const tstring& path);
+    ~MappedFile();
+
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    const std::uint8_t* data() const noexcept { return view; }
+    std::uint64_t size() const noexcept { return fileSize; }
+
+private:
+    UniqueHandle file;
+    UniqueHandle mapping;
+    const std::uint8_t* view = nullptr;
+    std::uint64_t fileSize = 0;
+};
