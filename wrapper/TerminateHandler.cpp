@@ -14,7 +14,10 @@ void __verbose_terminate_handler() {
         try {
             std::rethrow_exception(error);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "terminate called after throwing an exception: %s\n", e.what());
+            // Not fprintf: that would link a printf implementation of its own.
+            std::fputs("terminate called after throwing an exception: ", stderr);
+            std::fputs(e.what(), stderr);
+            std::fputs("\n", stderr);
         } catch (...) {
             std::fputs("terminate called after throwing an exception of unknown type\n", stderr);
         }
