@@ -1,5 +1,6 @@
 #include "ResourceImage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ErrorHandling.h"
@@ -271,6 +272,12 @@ void ResourceImage::write(const tstring& path) const {
         }
     }
 
+    // Small data first: the manifest, version and product code then keep low
+    // addresses however large the package is (Wine misreads resources that
+    // lie more than 2 GiB into an image).
+    std::stable_sort(leaves.begin(), leaves.end(), [](const Pending& a, const Pending& b) {
+        return a.data->size < b.data->size;
+    });
     const DWORD rva = static_cast<DWORD>(virtualEnd);
     std::uint64_t sectionSize = tree.size();
     for (const auto& leaf : leaves) {
