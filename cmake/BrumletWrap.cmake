@@ -24,6 +24,7 @@
 
 function(brumlet_add_wrapper_executable target)
     add_executable(${target} WIN32 ${ARGN})
+    set_target_properties(${target} PROPERTIES BRUMLET_SHIPPED ON)
     target_link_libraries(${target} PRIVATE brumlet_wrapper_objects)
 endfunction()
 

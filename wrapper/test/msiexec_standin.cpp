@@ -13,6 +13,8 @@
 //                           reported as "attack=done" or "attack=refused"
 //   BRUMLET_STANDIN_HOLD    milliseconds for which a process of its own keeps
 //                           the package open after this one has exited
+//   BRUMLET_STANDIN_WAIT_MS milliseconds to wait before exiting (default 0),
+//                           so the benchmark can look at its parent meanwhile
 //
 // Report lines (UTF-8): "cmdline=" and the raw command line, then one "arg="
 // line per argument after the program name, split as CommandLineToArgvW
@@ -161,6 +163,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         }
         LocalFree(argv);
         std::fclose(f);
+    }
+    const DWORD waitMs = std::wcstoul(env(L"BRUMLET_STANDIN_WAIT_MS").c_str(), nullptr, 0);
+    if (waitMs > 0) {
+        Sleep(waitMs);
     }
     ExitProcess(static_cast<UINT>(std::wcstoul(env(L"BRUMLET_STANDIN_EXIT").c_str(), nullptr, 0)));
 }

@@ -2,7 +2,8 @@
 # The shipped executables as Windows sees them before running them: x64,
 # GUI subsystem (no console), importing nothing but Windows system DLLs (a
 # setup program is one file), and carrying the manifest that makes Windows
-# start it without elevation.
+# start it without elevation. Its sections start on 4 KiB boundaries of the
+# file, so Wine maps the image instead of reading the package into memory.
 #
 #   wrapper_stub_test.sh <objdump> <executable>...
 set -uo pipefail
@@ -21,6 +22,12 @@ for exe in "$@"; do
     dump="$("$objdump" -p "$exe")" || { fail "$name: $objdump failed"; continue; }
     grep -qE '^Magic[[:space:]]+020b' <<<"$dump" || fail "$name: not a PE32+ (x64) image"
     grep -qE '^Subsystem[[:space:]]+00000002' <<<"$dump" || fail "$name: not a Windows GUI program"
+    grep -qE '^FileAlignment[[:space:]]+0*1000$' <<<"$dump" || fail "$name: file alignment is not 4096"
+    sections="$("$objdump" -h "$exe" | awk '$1 ~ /^[0-9]+$/ { print $2, $6 }')"
+    grep -q '^\.rsrc ' <<<"$sections" || fail "$name: no resource section"
+    while read -r section offset; do
+        ((0x$offset % 4096 == 0)) || fail "$name: $section starts at file offset 0x$offset"
+    done <<<"$sections"
     imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr '[:upper:]' '[:lower:]')"
     [[ -n "$imports" ]] || fail "$name: no import table found"
     for dll in $imports; do

@@ -13,7 +13,9 @@ const unsigned stringsPerBlock = 16;
 // Windows, which points into `text` when the value is a text.
 LPCWSTR initName(LPCWSTR value, tstring& text) {
     if (IS_INTRESOURCE(value)) {
-        text = L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(value));
+        text = (tstrings::MessageBuilder()
+                << L"#" << static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(value)))
+                   .tstr();
         return value;
     }
     text = value;

@@ -31,9 +31,13 @@ StagedFileWriter::StagedFileWriter(const tstring& dstPath) : dstPath(dstPath) {
 }
 
 void StagedFileWriter::write(const void* data, size_t size) {
+    // In pieces of a megabyte: Linux copies a mapped file into another about
+    // three times faster so than in one write of hundreds of megabytes
+    // (measured under Wine and natively).
+    const size_t piece = 1024 * 1024;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        const DWORD chunk = static_cast<DWORD>(std::min(size, piece));
         DWORD written = 0;
         if (!WriteFile(file.get(), p, chunk, &written, nullptr)) {
             BM_THROW_SYSERROR("WriteFile(" << tmpPath << ") failed", WriteFile);

@@ -311,7 +311,10 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
     DWORD error = ERROR_SUCCESS;
     for (DWORD i = 0; i < 100; ++i) {
         const std::int32_t number = static_cast<std::int32_t>(tick + i);
-        const tstring path = joinPath(baseDir, prefix + std::to_wstring(number) + suffix);
+        // Formatted by the message stream, as std::to_wstring would pull a
+        // second printf family into every executable.
+        const tstring path =
+            joinPath(baseDir, (tstrings::MessageBuilder() << prefix << number << suffix).tstr());
         if (createNewFile(path, keep)) {
             return path;
         }
