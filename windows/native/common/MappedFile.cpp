@@ -9,8 +9,16 @@ MappedFile::MappedFile(const tstring& path) {
     if (!file) {
         BM_THROW_SYSERROR("CreateFile(" << path << ") failed", CreateFileW);
     }
+    map(file.get(), path);
+}
+
+MappedFile::MappedFile(HANDLE source, const tstring& path) {
+    map(source, path);
+}
+
+void MappedFile::map(HANDLE source, const tstring& path) {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size)) {
+    if (!GetFileSizeEx(source, &size)) {
         BM_THROW_SYSERROR("GetFileSizeEx(" << path << ") failed", GetFileSizeEx);
     }
     fileSize = static_cast<std::uint64_t>(size.QuadPart);
@@ -18,7 +26,7 @@ MappedFile::MappedFile(const tstring& path) {
         // Windows refuses to map an empty file.
         return;
     }
-    mapping.reset(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    mapping.reset(CreateFileMappingW(source, nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mapping) {
         BM_THROW_SYSERROR("CreateFileMapping(" << path << ") failed", CreateFileMappingW);
     }

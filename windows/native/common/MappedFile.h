@@ -12,6 +12,9 @@
 class MappedFile {
 public:
     explicit MappedFile(const tstring& path);
+    // Maps a file the caller holds open for reading; `path` only names it in
+    // errors. The handle must stay open for as long as this object lives.
+    MappedFile(HANDLE file, const tstring& path);
     ~MappedFile();
 
     MappedFile(const MappedFile&) = delete;
@@ -21,6 +24,8 @@ public:
     std::uint64_t size() const noexcept { return fileSize; }
 
 private:
+    void map(HANDLE source, const tstring& path);
+
     UniqueHandle file;
     UniqueHandle mapping;
     const std::uint8_t* view = nullptr;
