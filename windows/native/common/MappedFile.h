@@ -12,17 +12,18 @@
 class MappedFile {
 public:
     explicit MappedFile(const tstring& path);
-    ~MappedFile();
 
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    const std::uint8_t* data() const noexcept { return view; }
+    const std::uint8_t* data() const noexcept { return static_cast<const std::uint8_t*>(view.get()); }
     std::uint64_t size() const noexcept { return fileSize; }
 
 private:
+    // Declared in the order they are made: the view goes before the mapping,
+    // the mapping before the file.
     UniqueHandle file;
     UniqueHandle mapping;
-    const std::uint8_t* view = nullptr;
+    UniqueMappedView view;
     std::uint64_t fileSize = 0;
 };

@@ -17,16 +17,6 @@ Dll::Handle loadLibrary(const tstring& path) {
 
 }  // namespace
 
-void Dll::FreeLibraryDeleter::operator()(HMODULE module) const noexcept {
-    try {
-        if (module && !FreeLibrary(module)) {
-            BM_THROW_SYSERROR("FreeLibrary(" << static_cast<const void*>(module) << ") failed",
-                              FreeLibrary);
-        }
-    }
-    BM_GUARD_CATCH
-}
-
 Dll::Dll(const tstrings::MessageBuilder& libPath)
     : path(libPath.tstr()), handle(loadLibrary(path)) {}
 
@@ -36,7 +26,7 @@ Dll::Dll(const tstrings::MessageBuilder& libName, const System&)
 
 Dll::Dll(const tstring& moduleName) : path(moduleName) {
     HMODULE module = nullptr;
-    // Flags 0: the reference count goes up, and the deleter's FreeLibrary
+    // Flags 0: the reference count goes up, and the owner's FreeLibrary
     // gives that reference back.
     if (!GetModuleHandleExW(0, path.c_str(), &module)) {
         BM_THROW_SYSERROR("GetModuleHandleExW(" << path << ") failed", GetModuleHandleExW);
