@@ -16,7 +16,9 @@ public:
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    const std::uint8_t* data() const noexcept { return static_cast<const std::uint8_t*>(view.get()); }
+    const std::uint8_t* data() const noexcept {
+        return static_cast<const std::uint8_t*>(view.get());
+    }
     std::uint64_t size() const noexcept { return fileSize; }
 
 private:

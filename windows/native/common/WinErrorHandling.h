@@ -46,9 +46,9 @@ void logSysError(const SourceLocation& loc, const tstrings::MessageBuilder& mess
 
 // Logs the failure of the Windows function `caller` that just failed, in the
 // same record a raised and caught BM_THROW_SYSERROR would leave.
-#define BM_LOG_SYSERROR(msg, caller)                                                       \
-    do {                                                                                   \
-        const DWORD bm_last_error_ = ::GetLastError();                                     \
-        ::logSysError(BM_SOURCE_LOCATION, ::tstrings::MessageBuilder() << msg,             \
-                      reinterpret_cast<const void*>(caller), bm_last_error_);              \
+#define BM_LOG_SYSERROR(msg, caller)                                           \
+    do {                                                                       \
+        const DWORD bm_last_error_ = ::GetLastError();                         \
+        ::logSysError(BM_SOURCE_LOCATION, ::tstrings::MessageBuilder() << msg, \
+                      reinterpret_cast<const void*>(caller), bm_last_error_);  \
     } while (0)
