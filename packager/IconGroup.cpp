@@ -12,7 +12,8 @@ struct IconDir {
     WORD type;
     WORD count;
 };
-struct IconDirEntry {
+// What an .ico file and a group icon resource both record of one image.
+struct IconImageInfo {
     BYTE width;
     BYTE height;
     BYTE colorCount;
@@ -20,20 +21,20 @@ struct IconDirEntry {
     WORD planes;
     WORD bitCount;
     DWORD bytesInRes;
+};
+// An image's entry in the .ico file, which places it by its offset.
+struct IconDirEntry {
+    IconImageInfo info;
     DWORD imageOffset;
 };
 // The same entry in a resource, where the image is named by its id.
 struct GroupIconDirEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
-    DWORD bytesInRes;
+    IconImageInfo info;
     WORD id;
 };
 #pragma pack(pop)
+static_assert(sizeof(IconDirEntry) == 16 && sizeof(GroupIconDirEntry) == 14,
+              "the entries must keep the layout of the file formats");
 
 template <class T>
 void append(std::vector<std::uint8_t>& out, const T& value) {
@@ -59,15 +60,16 @@ IconGroup::IconGroup(const std::vector<std::uint8_t>& ico, const tstring& source
     for (WORD i = 0; i < dir.count; ++i) {
         IconDirEntry entry;
         std::memcpy(&entry, ico.data() + sizeof(dir) + i * sizeof(entry), sizeof(entry));
-        if (entry.imageOffset > ico.size() || entry.bytesInRes > ico.size() - entry.imageOffset ||
-            entry.bytesInRes == 0) {
+        const DWORD bytes = entry.info.bytesInRes;
+        if (entry.imageOffset > ico.size() || bytes > ico.size() - entry.imageOffset ||
+            bytes == 0) {
             BM_TOOL_FAIL("'" << source << "' is a damaged .ico file: image " << (i + 1)
                              << " lies outside the file");
         }
         imageData.emplace_back(ico.begin() + entry.imageOffset,
-                               ico.begin() + entry.imageOffset + entry.bytesInRes);
+                               ico.begin() + entry.imageOffset + bytes);
         GroupIconDirEntry groupEntry;
-        std::memcpy(&groupEntry, &entry, offsetof(GroupIconDirEntry, id));
+        groupEntry.info = entry.info;
         groupEntry.id = static_cast<WORD>(firstId + i);
         append(directory, groupEntry);
     }

@@ -15,30 +15,20 @@ SetupProgram::SetupProgram(const tstring& path) : path(path) {
         BM_TOOL_FAIL("'" << path << "' is neither an installer package nor a setup program");
     }
     // As a data file: none of its code runs and nothing it imports is loaded.
-    module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    module.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!module) {
         BM_THROW_SYSERROR("LoadLibraryEx(" << path << ", LOAD_LIBRARY_AS_DATAFILE) failed",
                           LoadLibraryExW);
     }
-    if (!Resource(L"MSI", RT_RCDATA, module).available()) {
-        FreeLibrary(module);
+    if (!Resource(L"MSI", RT_RCDATA, module.get()).available()) {
         BM_TOOL_FAIL("'" << path
                          << "' is a program without an embedded package, not a "
                             "setup program made by brumlet");
     }
 }
 
-SetupProgram::~SetupProgram() {
-    try {
-        if (!FreeLibrary(module)) {
-            BM_THROW_SYSERROR("FreeLibrary(" << path << ") failed", FreeLibrary);
-        }
-    }
-    BM_GUARD_CATCH
-}
-
 std::string SetupProgram::productCodeText() const {
-    const Resource code(L"PRODUCT_CODE", RT_RCDATA, module);
+    const Resource code(L"PRODUCT_CODE", RT_RCDATA, module.get());
     if (!code.available()) {
         BM_TOOL_FAIL("setup program '" << path << "' carries no product code");
     }
@@ -47,9 +37,9 @@ std::string SetupProgram::productCodeText() const {
 }
 
 std::uint64_t SetupProgram::packageSize() const {
-    return Resource(L"MSI", RT_RCDATA, module).size();
+    return Resource(L"MSI", RT_RCDATA, module.get()).size();
 }
 
 void SetupProgram::savePackage(const tstring& target) const {
-    Resource(L"MSI", RT_RCDATA, module).saveToFile(target);
+    Resource(L"MSI", RT_RCDATA, module.get()).saveToFile(target);
 }

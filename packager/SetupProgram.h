@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "WinDll.h"
+#include "UniqueHandle.h"
 #include "tstrings.h"
 
 // A setup program made by the wrap command, loaded as data (never run) to
@@ -15,7 +15,6 @@ public:
     // Raises a ToolError naming the file when it is no executable or carries
     // no package.
     explicit SetupProgram(const tstring& path);
-    ~SetupProgram();
 
     SetupProgram(const SetupProgram&) = delete;
     SetupProgram& operator=(const SetupProgram&) = delete;
@@ -29,5 +28,5 @@ public:
 
 private:
     tstring path;
-    HMODULE module;
+    UniqueModule module;
 };

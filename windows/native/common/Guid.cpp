@@ -32,6 +32,10 @@ tstring normalize(const tstring& str) {
         copy = L"{" + str + L"}";
     }
     if (str.find(L'-') == tstring::npos) {
+        // The 8-4-4-4-12 groups of the registry form, counted in the braced
+        // copy: the opening brace, 8 digits, then each dash shifts the next
+        // group one further (1 + 8, + 1 + 4, + 1 + 4, + 1 + 4). Inserted
+        // from the left, each position already counts the dashes before it.
         for (const size_t pos : {9, 14, 19, 24}) {
             copy.insert(pos, 1, L'-');
         }

@@ -1,6 +1,5 @@
 #include "MappedFile.h"
 
-#include "Log.h"
 #include "WinErrorHandling.h"
 
 MappedFile::MappedFile(const tstring& path) {
@@ -30,20 +29,8 @@ void MappedFile::map(HANDLE source, const tstring& path) {
     if (!mapping) {
         BM_THROW_SYSERROR("CreateFileMapping(" << path << ") failed", CreateFileMappingW);
     }
-    view = static_cast<const std::uint8_t*>(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    view.reset(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
     if (!view) {
         BM_THROW_SYSERROR("MapViewOfFile(" << path << ") failed", MapViewOfFile);
     }
-}
-
-MappedFile::~MappedFile() {
-    if (!view) {
-        return;
-    }
-    try {
-        if (!UnmapViewOfFile(view)) {
-            BM_THROW_SYSERROR("UnmapViewOfFile() failed", UnmapViewOfFile);
-        }
-    }
-    BM_GUARD_CATCH
 }

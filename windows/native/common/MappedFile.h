@@ -15,19 +15,22 @@ public:
     // Maps a file the caller holds open for reading; `path` only names it in
     // errors. The handle must stay open for as long as this object lives.
     MappedFile(HANDLE file, const tstring& path);
-    ~MappedFile();
 
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    const std::uint8_t* data() const noexcept { return view; }
+    const std::uint8_t* data() const noexcept {
+        return static_cast<const std::uint8_t*>(view.get());
+    }
     std::uint64_t size() const noexcept { return fileSize; }
 
 private:
     void map(HANDLE source, const tstring& path);
 
+    // Declared in the order they are made: the view goes before the mapping,
+    // the mapping before the file.
     UniqueHandle file;
     UniqueHandle mapping;
-    const std::uint8_t* view = nullptr;
+    UniqueMappedView view;
     std::uint64_t fileSize = 0;
 };

@@ -12,9 +12,9 @@ namespace {
 
 // The database of the running installation, with whatever the installation
 // has changed in it so far, which the package file on disk does not show.
-MSIHANDLE openDatabase(const CAImpl& ca) {
-    const MSIHANDLE h = lib().MsiGetActiveDatabase(ca.getHandle());
-    if (h == 0) {
+UniqueMsiHandle openDatabase(const CAImpl& ca) {
+    UniqueMsiHandle h(lib().MsiGetActiveDatabase(ca.getHandle()));
+    if (!h) {
         BM_THROW(Error("MsiGetActiveDatabase() failed", ERROR_FUNCTION_FAILED));
     }
     return h;
@@ -39,21 +39,14 @@ void CAImpl::setProperty(const tstring& name, const tstring& value) {
         BM_THROW_MSG("Attempt to assign empty value to '" << name << "' MSI property");
     }
     LOG_TRACE("Setting MSI property '" << name << "' to '" << value << "'");
-    const UINT status = lib().MsiSetPropertyW(handle, name.c_str(), value.c_str());
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder()
-                           << "MsiSetProperty(" << name << ", " << value << ") failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiSetPropertyW(handle, name.c_str(), value.c_str()),
+                          "MsiSetProperty(" << name << ", " << value << ") failed");
 }
 
 void CAImpl::removeProperty(const tstring& name) {
     LOG_TRACE("Removing MSI property '" << name << "'");
-    const UINT status = lib().MsiSetPropertyW(handle, name.c_str(), nullptr);
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder() << "MsiSetProperty(" << name << ", NULL) failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiSetPropertyW(handle, name.c_str(), nullptr),
+                          "MsiSetProperty(" << name << ", NULL) failed");
 }
 
 Guid CAImpl::getProductCode() const {
@@ -66,6 +59,9 @@ bool CAImpl::isInMode(MSIRUNMODE mode) const {
 
 tstring CAImpl::getActiveModes() const {
     tstring modes;
+    // The run modes are numbered without gaps from MSIRUNMODE_ADMIN (0) to
+    // MSIRUNMODE_COMMIT (18), the last the installer defines. The reserved
+    // numbers among them are asked too, so digit n always stands for mode n.
     for (int mode = 0; mode <= 18; ++mode) {
         modes += isInMode(static_cast<MSIRUNMODE>(mode)) ? L'1' : L'0';
     }
@@ -73,10 +69,8 @@ tstring CAImpl::getActiveModes() const {
 }
 
 void CAFacade::doAction(const tstring& name) {
-    const UINT status = lib().MsiDoActionW(getHandle(), name.c_str());
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder() << "MsiDoAction(" << name << ") failed", status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiDoActionW(getHandle(), name.c_str()),
+                          "MsiDoAction(" << name << ") failed");
 }
 
 CAFacade& CAFacade::setPropertyIfEmpty(const tstring& name, const tstring& value) {

@@ -11,14 +11,10 @@ namespace msi {
 
 namespace {
 
-MSIHANDLE openDatabase(const tstring& path) {
-    MSIHANDLE h = 0;
-    const UINT status = lib().MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &h);
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder()
-                           << "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed",
-                       status));
-    }
+UniqueMsiHandle openDatabase(const tstring& path) {
+    UniqueMsiHandle h;
+    BM_THROW_IF_MSI_ERROR(lib().MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, h.put()),
+                          "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed");
     return h;
 }
 
@@ -27,76 +23,39 @@ const DWORD streamChunkSize = 1024 * 1024;
 }  // namespace
 
 DatabaseRecord::DatabaseRecord(UINT fieldCount) : handle(lib().MsiCreateRecord(fieldCount)) {
-    if (handle == 0) {
+    if (!handle) {
         BM_THROW(Error(tstrings::MessageBuilder() << "MsiCreateRecord(" << fieldCount << ") failed",
                        ERROR_FUNCTION_FAILED));
     }
 }
 
-DatabaseRecord::~DatabaseRecord() {
-    try {
-        closeMSIHANDLE(handle);
-    }
-    BM_GUARD_CATCH
-}
-
-DatabaseRecord::DatabaseRecord(DatabaseRecord&& other) noexcept : handle(other.handle) {
-    other.handle = 0;
-}
-
-DatabaseRecord& DatabaseRecord::operator=(DatabaseRecord&& other) noexcept {
-    // Moving a record into itself must keep its handle open.
-    if (this != &other) {
-        const MSIHANDLE old = handle;
-        handle = other.handle;
-        other.handle = 0;
-        try {
-            closeMSIHANDLE(old);
-        }
-        BM_GUARD_CATCH
-    }
-    return *this;
-}
-
 DatabaseRecord DatabaseRecord::adopt(MSIHANDLE h) noexcept {
     DatabaseRecord record;
-    record.handle = h;
+    record.handle.reset(h);
     return record;
 }
 
 DatabaseRecord& DatabaseRecord::setString(UINT field, const tstring& value) {
-    const UINT status = lib().MsiRecordSetStringW(handle, field, value.c_str());
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder()
-                           << "MsiRecordSetString(" << field << ", " << value << ") failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiRecordSetStringW(handle.get(), field, value.c_str()),
+                          "MsiRecordSetString(" << field << ", " << value << ") failed");
     return *this;
 }
 
 DatabaseRecord& DatabaseRecord::setInteger(UINT field, int value) {
-    const UINT status = lib().MsiRecordSetInteger(handle, field, value);
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder()
-                           << "MsiRecordSetInteger(" << field << ", " << value << ") failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiRecordSetInteger(handle.get(), field, value),
+                          "MsiRecordSetInteger(" << field << ", " << value << ") failed");
     return *this;
 }
 
 DatabaseRecord& DatabaseRecord::setStreamFromFile(UINT field, const tstring& path) {
-    const UINT status = lib().MsiRecordSetStreamW(handle, field, path.c_str());
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder()
-                           << "MsiRecordSetStream(" << field << ", " << path << ") failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiRecordSetStreamW(handle.get(), field, path.c_str()),
+                          "MsiRecordSetStream(" << field << ", " << path << ") failed");
     return *this;
 }
 
 UINT DatabaseRecord::getFieldCount() const {
     // An invalid handle comes back as -1.
-    const int count = static_cast<int>(lib().MsiRecordGetFieldCount(handle));
+    const int count = static_cast<int>(lib().MsiRecordGetFieldCount(handle.get()));
     if (count <= 0) {
         BM_THROW(Error("MsiRecordGetFieldCount() failed", ERROR_FUNCTION_FAILED));
     }
@@ -104,7 +63,7 @@ UINT DatabaseRecord::getFieldCount() const {
 }
 
 int DatabaseRecord::getInteger(UINT field) const {
-    const int value = lib().MsiRecordGetInteger(handle, field);
+    const int value = lib().MsiRecordGetInteger(handle.get(), field);
     if (value == static_cast<int>(MSI_NULL_INTEGER)) {
         BM_THROW(Error(tstrings::MessageBuilder() << "MsiRecordGetInteger(" << field << ") failed",
                        ERROR_FUNCTION_FAILED));
@@ -113,7 +72,7 @@ int DatabaseRecord::getInteger(UINT field) const {
 }
 
 tstring DatabaseRecord::getString(UINT field) const {
-    return readString(lib().MsiRecordGetStringW, "MsiRecordGetString", handle, field);
+    return readString(lib().MsiRecordGetStringW, "MsiRecordGetString", handle.get(), field);
 }
 
 void DatabaseRecord::saveStreamToFile(UINT field, const tstring& path) const {
@@ -126,10 +85,8 @@ void DatabaseRecord::saveStreamToFile(UINT field, const tstring& path, StreamRea
     DWORD size;
     do {
         size = streamChunkSize;
-        const UINT status = reader(handle, field, buffer.data(), &size);
-        if (status != ERROR_SUCCESS) {
-            BM_THROW(Error("MsiRecordReadStream() failed", status));
-        }
+        BM_THROW_IF_MSI_ERROR(reader(handle.get(), field, buffer.data(), &size),
+                              "MsiRecordReadStream() failed");
         writer.write(buffer.data(), size);
     } while (size == streamChunkSize);
     writer.finalize();
@@ -139,13 +96,6 @@ Database::Database(const Guid& productCode)
     : path(getProductInfo(productCode, L"LocalPackage")), handle(openDatabase(path)) {}
 
 Database::Database(const tstring& path) : path(path), handle(openDatabase(path)) {}
-
-Database::~Database() {
-    try {
-        closeMSIHANDLE(handle);
-    }
-    BM_GUARD_CATCH
-}
 
 tstring Database::getProperty(const tstring& name) const {
     const tstring query = L"SELECT Value FROM Property WHERE Property = '" + name + L"'";
@@ -169,33 +119,17 @@ tstring Database::getProperty(const std::nothrow_t&, const tstring& name) const 
 }
 
 DatabaseView::DatabaseView(const Database& db, const tstring& query, const DatabaseRecord& params)
-    : query(query), database(db), handle(0) {
-    MSIHANDLE view = 0;
-    UINT status = lib().MsiDatabaseOpenViewW(database.getHandle(), query.c_str(), &view);
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder() << "MsiDatabaseOpenView(" << query << ") failed",
-                       status));
-    }
-    status = lib().MsiViewExecute(view, params.getHandle());
-    if (status != ERROR_SUCCESS) {
-        // The destructor does not run for a view that never got built.
-        closeMSIHANDLE(view);
-        BM_THROW(
-            Error(tstrings::MessageBuilder() << "MsiViewExecute(" << query << ") failed", status));
-    }
-    handle = view;
-}
-
-DatabaseView::~DatabaseView() {
-    try {
-        closeMSIHANDLE(handle);
-    }
-    BM_GUARD_CATCH
+    : query(query), database(db) {
+    BM_THROW_IF_MSI_ERROR(
+        lib().MsiDatabaseOpenViewW(database.getHandle(), query.c_str(), handle.put()),
+        "MsiDatabaseOpenView(" << query << ") failed");
+    BM_THROW_IF_MSI_ERROR(lib().MsiViewExecute(handle.get(), params.getHandle()),
+                          "MsiViewExecute(" << query << ") failed");
 }
 
 DatabaseRecord DatabaseView::tryFetch() {
     MSIHANDLE h = 0;
-    const UINT status = lib().MsiViewFetch(handle, &h);
+    const UINT status = lib().MsiViewFetch(handle.get(), &h);
     if (status == ERROR_SUCCESS) {
         return DatabaseRecord::adopt(h);
     }
@@ -215,12 +149,8 @@ DatabaseRecord DatabaseView::fetch() {
 }
 
 void DatabaseView::modify(const DatabaseRecord& record, MSIMODIFY mode) {
-    const UINT status = lib().MsiViewModify(handle, mode, record.getHandle());
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder()
-                           << "MsiViewModify(mode=" << static_cast<int>(mode) << ") failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(lib().MsiViewModify(handle.get(), mode, record.getHandle()),
+                          "MsiViewModify(mode=" << static_cast<int>(mode) << ") failed");
 }
 
 void closeDatabaseView(MSIHANDLE h) {

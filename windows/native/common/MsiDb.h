@@ -9,6 +9,7 @@
 
 #include "Guid.h"
 #include "MsiLib.h"
+#include "UniqueHandle.h"
 #include "tstrings.h"
 
 namespace msi {
@@ -23,14 +24,8 @@ public:
     // its size in, the count of bytes read out.
     typedef decltype(::MsiRecordReadStream)* StreamReader;
 
-    DatabaseRecord() noexcept : handle(0) {}
+    DatabaseRecord() noexcept = default;
     explicit DatabaseRecord(UINT fieldCount);
-    ~DatabaseRecord();
-
-    DatabaseRecord(DatabaseRecord&& other) noexcept;
-    DatabaseRecord& operator=(DatabaseRecord&& other) noexcept;
-    DatabaseRecord(const DatabaseRecord&) = delete;
-    DatabaseRecord& operator=(const DatabaseRecord&) = delete;
 
     // Takes over a handle the installer handed out.
     static DatabaseRecord adopt(MSIHANDLE h) noexcept;
@@ -50,11 +45,11 @@ public:
     // The same with the reads going through `reader`, so they can be watched.
     void saveStreamToFile(UINT field, const tstring& path, StreamReader reader) const;
 
-    MSIHANDLE getHandle() const noexcept { return handle; }
-    bool empty() const noexcept { return handle == 0; }
+    MSIHANDLE getHandle() const noexcept { return handle.get(); }
+    bool empty() const noexcept { return !handle; }
 
 private:
-    MSIHANDLE handle;
+    UniqueMsiHandle handle;
 };
 
 // An installer database, always open read-only. Neither copyable nor
@@ -66,7 +61,6 @@ public:
     explicit Database(const tstring& path);
     // The database of the installation a custom action runs in.
     explicit Database(const CAImpl& ca);
-    ~Database();
 
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -79,11 +73,11 @@ public:
     tstring getProperty(const std::nothrow_t&, const tstring& name) const;
 
     const tstring& getPath() const noexcept { return path; }
-    MSIHANDLE getHandle() const noexcept { return handle; }
+    MSIHANDLE getHandle() const noexcept { return handle.get(); }
 
 private:
     tstring path;
-    MSIHANDLE handle;
+    UniqueMsiHandle handle;
 };
 
 // An executed query on a database that must outlive the view.
@@ -92,7 +86,6 @@ public:
     // `params` fills the query's '?' markers; an empty record for none.
     DatabaseView(const Database& db, const tstring& query,
                  const DatabaseRecord& params = DatabaseRecord());
-    ~DatabaseView();
 
     DatabaseView(const DatabaseView&) = delete;
     DatabaseView& operator=(const DatabaseView&) = delete;
@@ -109,7 +102,7 @@ public:
 private:
     tstring query;
     const Database& database;
-    MSIHANDLE handle;
+    UniqueMsiHandle handle;
 };
 
 // Closes a view and releases its handle. When the view cannot be closed the

@@ -83,16 +83,16 @@ tstring getProperty(Reader reader, const char* label, const A& a, const B& b) {
         size = static_cast<DWORD>(buffer.size());
         status = reader(readerArg(a), readerArg(b), buffer.data(), &size);
     }
-    if (status != ERROR_SUCCESS) {
-        BM_THROW(Error(tstrings::MessageBuilder() << label << "(" << a << ", " << b << ") failed",
-                       status));
-    }
+    BM_THROW_IF_MSI_ERROR(status, label << "(" << a << ", " << b << ") failed");
     return tstring(buffer.data(), std::min<size_t>(size, buffer.size()));
 }
 
 class CallbackTrigger {
 public:
     explicit CallbackTrigger(ActionCallback* callback) {
+        // Every bit of the filter set: each message kind reaches the callback,
+        // including kinds newer than these headers, and the receiver decides
+        // which to act on. A narrower filter would hide messages from it.
         lib().MsiSetExternalUIW(adapter, 0xFFFFFFFF, callback);
     }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <type_traits>
 
+#include "ErrorHandling.h"
 #include "Guid.h"
 #include "MsiLib.h"
 #include "tstrings.h"
@@ -36,6 +37,16 @@ public:
 private:
     UINT code;
 };
+
+// Raises a located msi::Error with `msg` when the installer call's `status`
+// is not ERROR_SUCCESS. The message is built only then.
+#define BM_THROW_IF_MSI_ERROR(status, msg)                                           \
+    do {                                                                             \
+        const UINT bm_status_ = (status);                                            \
+        if (bm_status_ != ERROR_SUCCESS) {                                           \
+            BM_THROW(::msi::Error(::tstrings::MessageBuilder() << msg, bm_status_)); \
+        }                                                                            \
+    } while (0)
 
 // A view has no record left.
 class NoMoreItemsError : public Error {

@@ -24,13 +24,12 @@ tstring currentUserSid() {
     if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
         BM_THROW_SYSERROR("GetTokenInformation(TokenUser) failed", GetTokenInformation);
     }
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    UniqueLocalPtr<wchar_t> text;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
+                                text.put())) {
         BM_THROW_SYSERROR("ConvertSidToStringSid() failed", ConvertSidToStringSidW);
     }
-    const tstring sid = text;
-    LocalFree(text);
-    return sid;
+    return text.get();
 }
 
 }  // namespace
@@ -39,18 +38,14 @@ PrivateFolderSecurity::PrivateFolderSecurity() {
     const tstring sddl =
         L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + currentUserSid() + L")";
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
+                                                              descriptor.put(), nullptr)) {
         BM_THROW_SYSERROR(
             "ConvertStringSecurityDescriptorToSecurityDescriptor(" << sddl << ") failed",
             ConvertStringSecurityDescriptorToSecurityDescriptorW);
     }
     attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = descriptor;
+    attributes.lpSecurityDescriptor = descriptor.get();
     attributes.bInheritHandle = FALSE;
-}
-
-PrivateFolderSecurity::~PrivateFolderSecurity() {
-    LocalFree(descriptor);
 }
 
 }  // namespace FileUtils

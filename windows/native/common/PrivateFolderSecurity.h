@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "UniqueHandle.h"
+
 namespace FileUtils {
 
 // Security attributes for a folder that only SYSTEM, the Administrators group
@@ -11,7 +13,6 @@ namespace FileUtils {
 class PrivateFolderSecurity {
 public:
     PrivateFolderSecurity();
-    ~PrivateFolderSecurity();
 
     PrivateFolderSecurity(const PrivateFolderSecurity&) = delete;
     PrivateFolderSecurity& operator=(const PrivateFolderSecurity&) = delete;
@@ -19,7 +20,7 @@ public:
     LPSECURITY_ATTRIBUTES get() { return &attributes; }
 
 private:
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocalPtr<void> descriptor;
     SECURITY_ATTRIBUTES attributes = {};
 };
 

@@ -93,7 +93,7 @@ public:
             const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
             // The box has one OK button: anything else means it was never shown.
             if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR) != IDOK) {
-                BM_THROW_SYSERROR("MessageBox(" << caption << ") failed", MessageBoxW);
+                BM_LOG_SYSERROR("MessageBox(" << caption << ") failed", MessageBoxW);
             }
         }
         BM_GUARD_CATCH

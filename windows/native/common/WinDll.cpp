@@ -1,7 +1,6 @@
 #include "WinDll.h"
 
 #include "FileUtils.h"
-#include "Log.h"
 #include "WinErrorHandling.h"
 #include "WinSysInfo.h"
 
@@ -17,16 +16,6 @@ Dll::Handle loadLibrary(const tstring& path) {
 
 }  // namespace
 
-void Dll::FreeLibraryDeleter::operator()(HMODULE module) const noexcept {
-    try {
-        if (module && !FreeLibrary(module)) {
-            BM_THROW_SYSERROR("FreeLibrary(" << static_cast<const void*>(module) << ") failed",
-                              FreeLibrary);
-        }
-    }
-    BM_GUARD_CATCH
-}
-
 Dll::Dll(const tstrings::MessageBuilder& libPath)
     : path(libPath.tstr()), handle(loadLibrary(path)) {}
 
@@ -35,13 +24,11 @@ Dll::Dll(const tstrings::MessageBuilder& libName, const System&)
       handle(loadLibrary(path)) {}
 
 Dll::Dll(const tstring& moduleName) : path(moduleName) {
-    HMODULE module = nullptr;
-    // Flags 0: the reference count goes up, and the deleter's FreeLibrary
+    // Flags 0: the reference count goes up, and the owner's FreeLibrary
     // gives that reference back.
-    if (!GetModuleHandleExW(0, path.c_str(), &module)) {
+    if (!GetModuleHandleExW(0, path.c_str(), handle.put())) {
         BM_THROW_SYSERROR("GetModuleHandleExW(" << path << ") failed", GetModuleHandleExW);
     }
-    handle.reset(module);
 }
 
 void* Dll::getFunction(const std::string& name, bool raiseIfMissing) const {

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <type_traits>
 
+#include "UniqueHandle.h"
 #include "tstrings.h"
 
 // Owns one reference to a dynamic-link library and releases it with
@@ -51,13 +51,7 @@ public:
 
     const tstring& getPath() const noexcept { return path; }
 
-private:
-    struct FreeLibraryDeleter {
-        void operator()(HMODULE module) const noexcept;
-    };
-
-public:
-    typedef std::unique_ptr<std::remove_pointer<HMODULE>::type, FreeLibraryDeleter> Handle;
+    typedef UniqueModule Handle;
 
 private:
     tstring path;

@@ -1,6 +1,7 @@
 #include "WinErrorHandling.h"
 
 #include "Log.h"
+#include "UniqueHandle.h"
 
 namespace {
 
@@ -32,26 +33,30 @@ tstring formatMessage(DWORD messageId, HMODULE module) {
     if (module) {
         flags |= FORMAT_MESSAGE_FROM_HMODULE;
     }
-    wchar_t* buffer = nullptr;
-    const DWORD n =
-        FormatMessageW(flags, module, messageId, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    UniqueLocalPtr<wchar_t> owner;
+    const DWORD n = FormatMessageW(flags, module, messageId, 0,
+                                   reinterpret_cast<LPWSTR>(owner.put()), 0, nullptr);
     if (n == 0) {
         return tstring();
     }
+    wchar_t* const buffer = owner.get();
     for (DWORD i = 0; i < n; ++i) {
         if (buffer[i] < L' ') {
             buffer[i] = L' ';
         }
     }
+    // Drops the trailing line break (a space by now) and the closing period,
+    // so that the text reads as part of a sentence. The walk starts on the
+    // terminator FormatMessage wrote at index n and stops short of index 0:
+    // the index is unsigned, and the first character always stays, so a
+    // text that was found never becomes the empty "not found".
     for (DWORD i = n; i > 0; --i) {
         if (buffer[i] > L' ' && buffer[i] != L'.') {
             break;
         }
         buffer[i] = L'\0';
     }
-    tstring result = buffer;
-    LocalFree(buffer);
-    return result;
+    return buffer;
 }
 
 }  // namespace
@@ -75,6 +80,30 @@ tstring SysError::systemErrorText(DWORD code, HMODULE module) {
     return (tstrings::MessageBuilder() << "system error " << static_cast<unsigned long>(code)
                                        << " (" << describeMessageId(code, module) << ")")
         .tstr();
+}
+
+void logSysError(const SourceLocation& loc, const tstrings::MessageBuilder& message,
+                 const void* caller, DWORD errorCode) noexcept {
+    // Describing the error frees memory through an owner that reports here
+    // in turn: a release failing again while one is reported is dropped
+    // rather than followed down without end.
+    static thread_local bool reporting = false;
+    if (reporting) {
+        return;
+    }
+    reporting = true;
+    try {
+        try {
+            logException(loc, makeLocatedError(SysError(message, caller, errorCode), loc));
+        } catch (const std::runtime_error& e) {
+            logException(loc, e);
+        } catch (...) {
+            logUnknownException(loc);
+        }
+    } catch (...) {
+        // The log itself failed: there is nowhere left to report to.
+    }
+    reporting = false;
 }
 
 tstring SysError::comErrorText(HRESULT hr) {

@@ -37,3 +37,18 @@ tstring describeMessageId(DWORD messageId, HMODULE module);
     BM_THROW(::SysError(::tstrings::MessageBuilder() << msg,                             \
                         reinterpret_cast<const void*>(caller), static_cast<DWORD>(code), \
                         "System error"))
+
+// Logs, at ERROR and without raising, the located SysError that
+// BM_THROW_SYSERROR would raise at `loc`. For failures that can only be
+// reported, such as a release in a destructor.
+void logSysError(const SourceLocation& loc, const tstrings::MessageBuilder& message,
+                 const void* caller, DWORD errorCode) noexcept;
+
+// Logs the failure of the Windows function `caller` that just failed, in the
+// same record a raised and caught BM_THROW_SYSERROR would leave.
+#define BM_LOG_SYSERROR(msg, caller)                                           \
+    do {                                                                       \
+        const DWORD bm_last_error_ = ::GetLastError();                         \
+        ::logSysError(BM_SOURCE_LOCATION, ::tstrings::MessageBuilder() << msg, \
+                      reinterpret_cast<const void*>(caller), bm_last_error_);  \
+    } while (0)

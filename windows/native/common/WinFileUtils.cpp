@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
-#include <memory>
 #include <vector>
 
 #include <shlwapi.h>
@@ -140,29 +139,6 @@ bool deleteFileImpl(const tstring& path) {
     return isNotFoundError(GetLastError());
 }
 
-// Closes a search handle on every way out of a walk.
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle(handle) {}
-    ~FindHandle() {
-        try {
-            if (*this && !FindClose(handle)) {
-                BM_THROW_SYSERROR("FindClose(" << static_cast<const void*>(handle) << ") failed",
-                                  FindClose);
-            }
-        }
-        BM_GUARD_CATCH
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
-    explicit operator bool() const { return handle != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle; }
-
-private:
-    HANDLE handle;
-};
-
 // Junctions and symbolic links may point anywhere: deleting through one would
 // empty a directory that was never part of the tree.
 bool isLink(const tstring& path) {
@@ -247,7 +223,7 @@ bool isNonEmptyDirectory(const tstring& path) {
 tstring toAbsolutePath(const tstring& path) {
     if (path.empty()) {
         // The runtime's buffer goes back to it even when the copy fails.
-        const std::unique_ptr<wchar_t, decltype(&free)> cwd(_wgetcwd(nullptr, 0), &free);
+        const UniqueCrtPtr<wchar_t> cwd(_wgetcwd(nullptr, 0));
         if (!cwd) {
             BM_THROW("_tgetcwd() failed");
         }
@@ -433,7 +409,7 @@ bool DirectoryCallback::onDirectory(const tstring&) {
 
 void iterateDirectory(const tstring& dir, DirectoryCallback& callback) {
     WIN32_FIND_DATAW entry;
-    const FindHandle search(FindFirstFileW(joinPath(dir, L"*").c_str(), &entry));
+    const UniqueFindHandle search(FindFirstFileW(joinPath(dir, L"*").c_str(), &entry));
     if (!search) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {
             return;

@@ -2,28 +2,16 @@
 
 #include <shellapi.h>
 
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "FileUtils.h"
 #include "Log.h"
+#include "UniqueHandle.h"
 #include "WinErrorHandling.h"
 #include "WinFileUtils.h"
 
 namespace {
-
-// Frees the array CommandLineToArgvW allocates, on every way out.
-struct LocalFreeDeleter {
-    void operator()(void* p) const noexcept {
-        try {
-            if (LocalFree(p)) {
-                BM_THROW_SYSERROR("LocalFree failed", LocalFree);
-            }
-        }
-        BM_GUARD_CATCH
-    }
-};
 
 // `errorFlag` null: raise on failure. Otherwise a failure sets *errorFlag and
 // yields the empty string.
@@ -102,7 +90,7 @@ namespace SysInfo {
 
 tstring_array getCommandArgs(CommandArgsMode mode) {
     int count = 0;
-    std::unique_ptr<LPWSTR, LocalFreeDeleter> args(CommandLineToArgvW(GetCommandLineW(), &count));
+    const UniqueLocalPtr<LPWSTR> args(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!args) {
         BM_THROW_SYSERROR("CommandLineToArgvW failed", CommandLineToArgvW);
     }
