@@ -3,30 +3,22 @@
 #include <iostream>
 #include <sstream>
 
-namespace SysInfo {
-tstring getCurrentModulePath();
-}
+#include "FileUtils.h"
+#include "NoDestructor.h"
+#include "WinSysInfo.h"
 
 namespace {
 
 // Plain static storage without constructors: the logger must work before and
 // after every other static object.
-LogAppender* defaultAppender;
-alignas(StreamLogAppender) unsigned char defaultAppenderStorage[sizeof(StreamLogAppender)];
-
 const size_t moduleNameSize = 260;
 wchar_t moduleName[moduleNameSize] = L"Unknown";
 int moduleNameState;
 
-tstring baseName(const tstring& path) {
-    const size_t pos = path.find_last_of(L"\\/");
-    return pos == tstring::npos ? path : path.substr(pos + 1);
-}
-
 void initModuleName() {
     tstring name = L"Unknown";
     try {
-        name = baseName(SysInfo::getCurrentModulePath());
+        name = FileUtils::basename(SysInfo::getCurrentModulePath());
     } catch (const std::runtime_error&) {
     }
     name.resize(moduleNameSize - 1, L'\0');
@@ -75,13 +67,11 @@ Logger::Logger(LogAppender& appender, LogLevel threshold)
 
 Logger& Logger::instance() {
     if (!theLogger.appender) {
-        if (!defaultAppender) {
-            // A record logged from another static constructor may come before
-            // the standard streams exist.
-            static std::ios_base::Init streamsReady;
-            defaultAppender = new (defaultAppenderStorage) StreamLogAppender(std::cout);
-        }
-        theLogger.appender = defaultAppender;
+        // A record logged from another static constructor may come before
+        // the standard streams exist.
+        static std::ios_base::Init streamsReady;
+        static NoDestructor<StreamLogAppender> defaultAppender(std::cout);
+        theLogger.appender = defaultAppender.get();
     }
     if (moduleNameState == 1) {
         // Asked again while the module name is being looked up.
@@ -109,7 +99,7 @@ void Logger::log(LogLevel level, const wchar_t* file, int line, const wchar_t* f
                  const tstring& message) const {
     LogEvent event;
     event.stamp();
-    event.file = baseName(file ? file : L"");
+    event.file = FileUtils::basename(file ? file : L"");
     event.function = function ? function : L"";
     event.levelName = levelName(level);
     event.line = line;
@@ -175,7 +165,7 @@ TraceScope::~TraceScope() {
     try {
         logger.log(level, file.c_str(), 0, function.c_str(),
                    tstrings::MessageBuilder() << "Exiting " << scopeName << " (entered at "
-                                              << baseName(file) << ":" << line << ")");
+                                              << FileUtils::basename(file) << ":" << line << ")");
     } catch (...) {
         // A destructor must not raise, and logging through the guard could
         // fail the same way again.

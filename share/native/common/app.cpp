@@ -5,25 +5,14 @@
 
 #include "ErrorHandling.h"
 #include "Log.h"
+#include "NoDestructor.h"
+#include "WinSysInfo.h"
 #include "tstrings.h"
-
-namespace SysInfo {
-tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defValue);
-}
 
 namespace {
 
 // Set only while an error is being reported; points into app::launch's frame.
 const std::string* lastErrorMsgPtr;
-
-// Static storage that is never destroyed: the logger may still be called from
-// other objects' static destructors.
-template <class T>
-union Immortal {
-    T value;
-    Immortal() : value() {}
-    ~Immortal() {}
-};
 
 class StandardLogAppender : public LogAppender {
 public:
@@ -39,17 +28,17 @@ public:
     void append(const LogEvent&) override { std::cerr << app::lastErrorMsg() << std::endl; }
 };
 
-Immortal<LastErrorLogAppender> theLastErrorLogAppender;
-
 LogAppender* installedDefaultAppender;
 
+// The appenders are never destroyed: the logger may still be called from
+// other objects' static destructors.
 LogAppender& makeDefaultAppender(bool loggingEnabled) {
     if (loggingEnabled) {
-        static Immortal<StandardLogAppender> standard;
-        return standard.value;
+        static NoDestructor<StandardLogAppender> standard;
+        return *standard;
     }
-    static Immortal<NopLogAppender> nop;
-    return nop.value;
+    static NoDestructor<NopLogAppender> nop;
+    return *nop;
 }
 
 // Adds the last-error appender to the logger once the launcher function's own
@@ -112,7 +101,8 @@ bool isLoggingEnabled() {
 }
 
 LogAppender* defaultLastErrorLogAppender() {
-    return &theLastErrorLogAppender.value;
+    static NoDestructor<LastErrorLogAppender> lastError;
+    return lastError.get();
 }
 
 LogAppender* defaultLogAppender() {
