@@ -6,7 +6,7 @@
 #   wrapper_msgbox_test.sh <shared prefix> <test folder> <prefix copy> <screenshot.png>
 set -uo pipefail
 
-source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../../test/support/test_lib.sh" || exit 1
 shared_prefix="$1"
 cd "$2" || exit 1
 prefix_copy="$3"

@@ -1,7 +1,9 @@
 #pragma once
 
-// Tests on the real file system: a fresh directory per test, and the records
-// the logger receives meanwhile.
+// A test on the real file system, in a fresh directory of its own.
+//
+// Header only, so that the support library needs no more than the share
+// layer; the programs using it link the Windows layer for the file helpers.
 
 #include <windows.h>
 
@@ -16,22 +18,7 @@
 #include "Log.h"
 #include "WinFileUtils.h"
 
-namespace filetest {
-
-class LogCapture : public LogAppender {
-public:
-    LogCapture() : previous(Logger::instance().installAppender(this)) {}
-    ~LogCapture() override { Logger::instance().installAppender(previous); }
-    void append(const LogEvent& e) override { records.push_back(e.levelName + L": " + e.message); }
-    bool contains(const tstring& r) const {
-        return std::find(records.begin(), records.end(), r) != records.end();
-    }
-
-    tstring_array records;
-
-private:
-    LogAppender* previous;
-};
+namespace bmtest {
 
 class TempDirTest : public ::testing::Test {
 protected:
@@ -78,15 +65,4 @@ private:
     LogAppender* previous = nullptr;
 };
 
-// The message of the runtime error that `body` raised, or a note that it raised none.
-template <class Body>
-std::string errorOf(Body body) {
-    try {
-        body();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
-
-}  // namespace filetest
+}  // namespace bmtest
