@@ -15,7 +15,7 @@
 #include <string>
 
 #include "DirectoryIterator.h"
-#include "Log.h"
+#include "LogCapture.h"
 #include "WinFileUtils.h"
 
 namespace bmtest {
@@ -23,8 +23,6 @@ namespace bmtest {
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous = Logger::instance().installAppender(&quiet);
-        Logger::instance().setThreshold(LogLevel::Trace);
         dir = FileUtils::createTempDirectory(L"bmtest", L"", FileUtils::getTempDirectory());
     }
     // Plain Win32 first, so that a fault in the code under test cannot leave litter.
@@ -33,7 +31,6 @@ protected:
             SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
         FileUtils::deleteDirectoryRecursive(dir, std::nothrow);
-        Logger::instance().installAppender(previous);
     }
 
     tstring path(const tstring& name) const { return dir + L"\\" + name; }
@@ -61,8 +58,8 @@ protected:
     tstring dir;
 
 private:
-    NopLogAppender quiet;
-    LogAppender* previous = nullptr;
+    // Keeps the test's output free of the file helpers' trace records.
+    LogCapture quiet;
 };
 
 }  // namespace bmtest

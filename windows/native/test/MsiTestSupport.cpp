@@ -1,6 +1,7 @@
 #include "MsiTestSupport.h"
 
 #include "FileUtils.h"
+#include "LogCapture.h"
 
 tstring exeDir() {
     wchar_t path[MAX_PATH];
@@ -37,10 +38,8 @@ tstring TestPackage::recordedValue(const wchar_t* name) const {
 }
 
 void ensureRemoved(const TestPackage& package) {
-    NopLogAppender quiet;
-    LogAppender* previous = Logger::instance().installAppender(&quiet);
+    const bmtest::LogCapture quiet;
     msi::action<msi::uninstall>().setProductCode(package.code())(std::nothrow);
-    Logger::instance().installAppender(previous);
 }
 
 namespace {
