@@ -28,9 +28,9 @@ if(BRUMLET_BUILD_TESTS)
     target_link_libraries(brumlet_test_support PUBLIC brumlet_common GTest::gtest)
 
     # For the child programs that tests start: they link nothing of the project.
-    add_library(brumlet_test_child_report STATIC "${BRUMLET_TEST_SUPPORT_DIR}/ChildReport.cpp")
-    target_include_directories(brumlet_test_child_report PUBLIC "${BRUMLET_TEST_SUPPORT_DIR}")
-    target_link_libraries(brumlet_test_child_report PUBLIC shell32)
+    add_library(brumlet_test_child_report INTERFACE)
+    target_include_directories(brumlet_test_child_report INTERFACE "${BRUMLET_TEST_SUPPORT_DIR}")
+    target_link_libraries(brumlet_test_child_report INTERFACE shell32)
 endif()
 
 function(brumlet_add_test)

@@ -130,7 +130,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             if (!how.empty()) {
                 report.line("attack", attack(how, package) ? "done" : "refused");
             }
-            if (!CopyFileW(package.c_str(), (report.path() + L".msi").c_str(), FALSE)) {
+            if (!CopyFileW(package.c_str(), (report.path + L".msi").c_str(), FALSE)) {
                 report.line("package", "missing");
             }
             const std::wstring hold = env(L"BRUMLET_STANDIN_HOLD");
