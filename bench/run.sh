@@ -18,7 +18,7 @@
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-source wrapper/test/wrapper_test_lib.sh
+source test/support/test_lib.sh
 
 build=build
 runs=5

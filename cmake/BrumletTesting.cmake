@@ -7,8 +7,32 @@
 # To run a single case, pass --gtest_filter to the executable by hand:
 #   build/wine-run.sh build/<dir>/<name>.exe --gtest_filter=Suite.Case
 #
+# Every test program links brumlet_test_support (test/support: log capture,
+# error texts, the temporary-folder fixture). It passes only when it exits with
+# 0 and printed GoogleTest's closing "[  PASSED  ]" line: under Wine a program
+# that crashed can still end with status 0.
+#
 # BRUMLET_WINE_RUN names the emulator script for tests that drive Wine
 # themselves (shell-script tests): "${BRUMLET_WINE_RUN}" <exe> <args>...
+# A test that runs a GoogleTest program by hand (to add a filter or limits)
+# checks it the same way: "${BRUMLET_GTEST_RUN}" "${BRUMLET_WINE_RUN}" <exe> <args>...
+set(BRUMLET_GTEST_RUN "${CMAKE_CURRENT_LIST_DIR}/run-gtest.sh")
+get_filename_component(BRUMLET_TEST_SUPPORT_DIR "${CMAKE_CURRENT_LIST_DIR}/../test/support"
+    ABSOLUTE)
+
+if(BRUMLET_BUILD_TESTS)
+    # Only the share layer: programs that use the file fixture link the
+    # Windows layer themselves.
+    add_library(brumlet_test_support STATIC "${BRUMLET_TEST_SUPPORT_DIR}/LogCapture.cpp")
+    target_include_directories(brumlet_test_support PUBLIC "${BRUMLET_TEST_SUPPORT_DIR}")
+    target_link_libraries(brumlet_test_support PUBLIC brumlet_common GTest::gtest)
+
+    # For the child programs that tests start: they link nothing of the project.
+    add_library(brumlet_test_child_report INTERFACE)
+    target_include_directories(brumlet_test_child_report INTERFACE "${BRUMLET_TEST_SUPPORT_DIR}")
+    target_link_libraries(brumlet_test_child_report INTERFACE shell32)
+endif()
+
 function(brumlet_add_test)
     cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT")
     if(NOT arg_NAME)
@@ -26,9 +50,11 @@ function(brumlet_add_test)
     endif()
 
     add_executable(${arg_NAME} ${arg_SOURCES})
-    target_link_libraries(${arg_NAME} PRIVATE GTest::gtest_main GTest::gmock ${arg_LIBS})
+    target_link_libraries(${arg_NAME} PRIVATE
+        GTest::gtest_main GTest::gmock brumlet_test_support ${arg_LIBS})
 
-    add_test(NAME ${arg_NAME} COMMAND ${arg_NAME})
+    add_test(NAME ${arg_NAME}
+        COMMAND bash "${BRUMLET_GTEST_RUN}" "${BRUMLET_WINE_RUN}" $<TARGET_FILE:${arg_NAME}>)
     set_tests_properties(${arg_NAME} PROPERTIES
         FIXTURES_REQUIRED wine
         TIMEOUT ${arg_TIMEOUT})

@@ -8,7 +8,7 @@
 #   packager_consumer_test.sh <source dir> <consumer project> <build dir> <objdump>
 set -uo pipefail
 
-source "$1/wrapper/test/wrapper_test_lib.sh" || exit 1
+source "$1/test/support/test_lib.sh" || exit 1
 src="$1" project="$2" build="$3" objdump="$4"
 
 # The compiled objects may stay from an earlier run; the prefix never does.

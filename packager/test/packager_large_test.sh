@@ -5,7 +5,7 @@
 #   packager_large_test.sh <source dir> <build dir> <work dir>
 set -uo pipefail
 
-source "$1/wrapper/test/wrapper_test_lib.sh" || exit 1
+source "$1/test/support/test_lib.sh" || exit 1
 src="$1" build="$2" work="$3"
 export WINEPREFIX="$build/wineprefix" BRUMLET_EXE="$build/packager/brumlet.exe"
 wine_run="$build/wine-run.sh"

@@ -6,7 +6,7 @@
 #   packager_tool_test.sh <source dir> <build dir> <tool.msi> <work dir>
 set -uo pipefail
 
-source "$1/wrapper/test/wrapper_test_lib.sh" || exit 1
+source "$1/test/support/test_lib.sh" || exit 1
 src="$1" build="$2" msi="$3" work="$4"
 
 export WINEPREFIX="$build/wineprefix" BRUMLET_EXE="$build/packager/brumlet.exe"

@@ -30,28 +30,11 @@
 #include <cwchar>
 #include <string>
 
+#include "ChildReport.h"
+
 namespace {
 
-std::string utf8(const std::wstring& s) {
-    if (s.empty()) {
-        return std::string();
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr,
-                        nullptr);
-    return out;
-}
-
-std::wstring env(const wchar_t* name) {
-    static wchar_t buffer[32768];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-    if (n == 0 || n >= 32768) {
-        return std::wstring();
-    }
-    return std::wstring(buffer, n);
-}
+using childreport::env;
 
 bool writeFile(const std::wstring& path, const char* text) {
     FILE* f = _wfopen(path.c_str(), L"wb");
@@ -127,42 +110,34 @@ void startHolder(const std::wstring& ms, const std::wstring& package) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
-    {
-        int argc = 0;
-        wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-        if (argv && argc == 4 && std::wstring(argv[1]) == L"--hold") {
-            holdAndExit(argv[2], argv[3]);
-        }
-        LocalFree(argv);
+    const std::vector<std::wstring> args = childreport::commandLineArgs();
+    if (args.size() == 4 && args[1] == L"--hold") {
+        holdAndExit(args[2], args[3]);
     }
-    const std::wstring reportPath = env(L"BRUMLET_STANDIN_REPORT");
-    if (!reportPath.empty()) {
-        FILE* f = _wfopen(reportPath.c_str(), L"wb");
-        if (!f) {
+    {
+        childreport::ChildReport report(L"BRUMLET_STANDIN_REPORT");
+        if (report.failed()) {
             return 200;
         }
-        const wchar_t* cmdline = GetCommandLineW();
-        std::fprintf(f, "cmdline=%s\n", utf8(cmdline).c_str());
-        int argc = 0;
-        wchar_t** argv = CommandLineToArgvW(cmdline, &argc);
-        for (int i = 1; argv && i < argc; ++i) {
-            std::fprintf(f, "arg=%s\n", utf8(argv[i]).c_str());
-        }
-        const std::wstring how = env(L"BRUMLET_STANDIN_ATTACK");
-        if (argv && argc > 2 && !how.empty()) {
-            std::fprintf(f, "attack=%s\n", attack(how, argv[2]) ? "done" : "refused");
-        }
-        if (argv && argc > 2 && !CopyFileW(argv[2], (reportPath + L".msi").c_str(), FALSE)) {
-            std::fprintf(f, "package=missing\n");
-        }
-        if (argv && argc > 2) {
-            const std::wstring hold = env(L"BRUMLET_STANDIN_HOLD");
-            if (!hold.empty()) {
-                startHolder(hold, argv[2]);
+        if (report.wanted()) {
+            for (size_t i = 1; i < args.size(); ++i) {
+                report.line("arg", args[i]);
             }
         }
-        LocalFree(argv);
-        std::fclose(f);
+        if (report.wanted() && args.size() > 2) {
+            const std::wstring& package = args[2];
+            const std::wstring how = env(L"BRUMLET_STANDIN_ATTACK");
+            if (!how.empty()) {
+                report.line("attack", attack(how, package) ? "done" : "refused");
+            }
+            if (!CopyFileW(package.c_str(), (report.path + L".msi").c_str(), FALSE)) {
+                report.line("package", "missing");
+            }
+            const std::wstring hold = env(L"BRUMLET_STANDIN_HOLD");
+            if (!hold.empty()) {
+                startHolder(hold, package);
+            }
+        }
     }
     const DWORD waitMs = std::wcstoul(env(L"BRUMLET_STANDIN_WAIT_MS").c_str(), nullptr, 0);
     if (waitMs > 0) {

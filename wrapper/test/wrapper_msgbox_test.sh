@@ -6,10 +6,8 @@
 #   wrapper_msgbox_test.sh <shared prefix> <test folder> <prefix copy> <screenshot.png>
 set -uo pipefail
 
-source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
-shared_prefix="$1"
+source "$(dirname "${BASH_SOURCE[0]}")/../../test/support/test_lib.sh" || exit 1
 cd "$2" || exit 1
-prefix_copy="$3"
 screenshot="$4"
 
 for tool in Xvfb xdotool xwininfo import convert; do
@@ -44,7 +42,7 @@ cleanup() {
 
 # Wine's desktop process is started with the session, so the session must
 # begin on this display: a prefix and a server of the test's own.
-use_prefix_copy "$shared_prefix" "$prefix_copy"
+use_prefix_copy "$1" "$3"
 trap cleanup EXIT
 
 temp_dir="$work/temp"

@@ -5,7 +5,7 @@
 #   wrapper_msiexec_test.sh <wine-run.sh> <test folder> <hello.txt> <corrupt .msi>
 set -uo pipefail
 
-source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../../test/support/test_lib.sh" || exit 1
 wine=("$1")
 cd "$2" || exit 1
 hello_txt="$3"

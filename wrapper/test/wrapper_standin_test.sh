@@ -6,17 +6,15 @@
 #   wrapper_standin_test.sh <shared prefix> <test folder> <prefix copy> <hello.msi>
 set -uo pipefail
 
-source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
-shared_prefix="$1"
+source "$(dirname "${BASH_SOURCE[0]}")/../../test/support/test_lib.sh" || exit 1
 cd "$2" || exit 1
-prefix_copy="$3"
 hello_msi="$4"
 
 unset DISPLAY WAYLAND_DISPLAY
 # The prefix's msiexec.exe must be the file on disk, not Wine's built-in one.
 WINEDLLOVERRIDES_EXTRA=";msiexec.exe=n"
-use_prefix_copy "$shared_prefix" "$prefix_copy"
-cp msiexec_standin.exe "$prefix_copy/drive_c/windows/system32/msiexec.exe" || exit 1
+use_prefix_copy "$1" "$3"
+cp msiexec_standin.exe "$WINEPREFIX/drive_c/windows/system32/msiexec.exe" || exit 1
 
 temp_dir="$PWD/standin temp"
 report="$PWD/standin-report.txt"

@@ -8,7 +8,7 @@
 #   wrapper_stub_test.sh <objdump> <executable>...
 set -uo pipefail
 
-source "$(dirname "${BASH_SOURCE[0]}")/wrapper_test_lib.sh" || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../../test/support/test_lib.sh" || exit 1
 objdump="$1"
 shift
 

@@ -8,26 +8,10 @@
 #include <vector>
 
 #include "Log.h"
+#include "LogCapture.h"
 #include "WinErrorHandling.h"
 
 namespace {
-
-class CapturingAppender : public LogAppender {
-public:
-    void append(const LogEvent& event) override { events.push_back(event); }
-    std::vector<LogEvent> events;
-};
-
-// Installs a capturing appender for the duration of a test.
-class CaptureLog {
-public:
-    CaptureLog() : previous(Logger::instance().installAppender(&appender)) {}
-    ~CaptureLog() { Logger::instance().installAppender(previous); }
-    CapturingAppender appender;
-
-private:
-    LogAppender* previous;
-};
 
 struct Raiser {
     static int line;
@@ -118,14 +102,14 @@ TEST(LocatedErrors, SysErrorTextOfAFailedCall) {
 }
 
 TEST(LocatedErrors, CallerOutsideAnyModuleLosesTheDescription) {
-    CaptureLog log;
+    bmtest::LogCapture log;
     int onTheStack = 0;
     const SysError e(tstrings::MessageBuilder("Words"), &onTheStack, 2, nullptr);
     EXPECT_STREQ("Words. Some error [2]", e.what());
-    ASSERT_EQ(1u, log.appender.events.size());
-    EXPECT_EQ(L"WARNING", log.appender.events[0].levelName);
-    EXPECT_EQ(0u, log.appender.events[0].message.find(L"GetModuleHandleEx() failed for "));
-    EXPECT_NE(tstring::npos, log.appender.events[0].message.find(L" address."));
+    ASSERT_EQ(1u, log.events.size());
+    EXPECT_EQ(L"WARNING", log.events[0].levelName);
+    EXPECT_EQ(0u, log.events[0].message.find(L"GetModuleHandleEx() failed for "));
+    EXPECT_NE(tstring::npos, log.events[0].message.find(L" address."));
 }
 
 TEST(LocatedErrors, SystemAndComDescriptions) {
@@ -139,21 +123,21 @@ TEST(LocatedErrors, SystemAndComDescriptions) {
 }
 
 TEST(Guard, LogsCaughtErrorsAtTheGuard) {
-    CaptureLog log;
+    bmtest::LogCapture log;
     { Raiser r; }
     try {
         Raiser().raise();
     }
     BM_GUARD_CATCH
     const int guardLine = __LINE__ - 1;
-    ASSERT_EQ(3u, log.appender.events.size());
+    ASSERT_EQ(3u, log.events.size());
 
-    const LogEvent& unknown = log.appender.events[0];
+    const LogEvent& unknown = log.events[0];
     EXPECT_EQ(L"ERROR", unknown.levelName);
     EXPECT_EQ(L"Unknown exception caught", unknown.message);
     EXPECT_EQ(L"{anonymous}::Raiser::~Raiser", unknown.function);
 
-    const LogEvent& caught = log.appender.events[2];
+    const LogEvent& caught = log.events[2];
     EXPECT_EQ(L"ErrorHandling_test.cpp", caught.file);
     EXPECT_EQ(guardLine, caught.line);
     EXPECT_EQ(L"Exception with message 'ErrorHandling_test.cpp(" + std::to_wstring(Raiser::line) +
@@ -162,13 +146,13 @@ TEST(Guard, LogsCaughtErrorsAtTheGuard) {
 }
 
 TEST(Guard, TextThatIsNoUtf8IsLoggedByteByByte) {
-    CaptureLog log;
+    bmtest::LogCapture log;
     try {
         throw std::runtime_error("C:\\J\xfcrgen");
     }
     BM_GUARD_CATCH
-    ASSERT_EQ(1u, log.appender.events.size());
-    EXPECT_EQ(L"Exception with message 'C:\\J\u00fcrgen' caught", log.appender.events[0].message);
+    ASSERT_EQ(1u, log.events.size());
+    EXPECT_EQ(L"Exception with message 'C:\\J\u00fcrgen' caught", log.events[0].message);
 }
 
 TEST(Guard, LastCrtErrorText) {

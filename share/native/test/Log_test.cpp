@@ -6,23 +6,21 @@
 #include <sstream>
 #include <vector>
 
+#include "LogCapture.h"
+
 namespace {
 
-class CountingAppender : public LogAppender {
-public:
-    void append(const LogEvent& event) override { messages.push_back(event.message); }
-    std::vector<tstring> messages;
-};
+using bmtest::LogRecorder;
 
 // Logs from a static constructor, before main and in an order the linker
 // chooses: the logger must already work then.
 struct LogsAtStartAndExit {
     LogsAtStartAndExit() {
-        CountingAppender sink;
+        LogRecorder sink;
         LogAppender* previous = Logger::instance().installAppender(&sink);
         LOG_INFO("static " << 1);
         Logger::instance().installAppender(previous);
-        logged = sink.messages;
+        logged = sink.messages();
     }
     ~LogsAtStartAndExit() { LOG_TRACE("static destructor"); }
     std::vector<tstring> logged;
@@ -65,17 +63,14 @@ TEST(Logger, StreamAppenderWritesTheTwoLineRecord) {
 }
 
 TEST(Logger, LevelsThresholdAndNames) {
-    CountingAppender sink;
-    std::vector<tstring> names;
-    struct NameAppender : LogAppender {
-        std::vector<tstring>* names;
-        void append(const LogEvent& e) override { names->push_back(e.levelName); }
-    } nameSink;
-    nameSink.names = &names;
-
-    Logger logger(nameSink, LogLevel::Trace);
+    LogRecorder sink;
+    Logger logger(sink, LogLevel::Trace);
     for (int level : {0, 1, 2, 3, 4, -1}) {
         logger.log(static_cast<LogLevel>(level), L"f", 1, L"g", tstring(L"m"));
+    }
+    std::vector<tstring> names;
+    for (const LogEvent& e : sink.events) {
+        names.push_back(e.levelName);
     }
     EXPECT_EQ(
         (std::vector<tstring>{L"TRACE", L"INFO", L"WARNING", L"ERROR", L"UNKNOWN", L"UNKNOWN"}),
@@ -86,14 +81,11 @@ TEST(Logger, LevelsThresholdAndNames) {
     EXPECT_TRUE(logger.accepts(LogLevel::Error));
     // log() itself never filters: the records of caught errors rely on it.
     logger.log(LogLevel::Warning, L"f", 1, L"g", tstring(L"m"));
-    EXPECT_EQ(7u, names.size());
+    EXPECT_EQ(7u, sink.events.size());
 }
 
 TEST(Logger, TraceScopeEntersAndExits) {
-    struct EventSink : LogAppender {
-        std::vector<LogEvent> events;
-        void append(const LogEvent& e) override { events.push_back(e); }
-    } sink;
+    LogRecorder sink;
     Logger logger(sink, LogLevel::Trace);
     {
         TraceScope scope(logger, LogLevel::Trace, L"dir\\F.cpp", 126, L"app::launch",
@@ -112,7 +104,7 @@ TEST(Logger, TraceScopeEntersAndExits) {
 }
 
 TEST(Logger, TeeAndNestedExtraAppendersRestoreInTurn) {
-    CountingAppender base, extra1, extra2;
+    LogRecorder base, extra1, extra2;
     Logger& logger = Logger::instance();
     LogAppender* original = logger.installAppender(&base);
     {
@@ -127,15 +119,15 @@ TEST(Logger, TeeAndNestedExtraAppendersRestoreInTurn) {
     LOG_INFO("four");
     EXPECT_EQ(&base, logger.installAppender(original));
 
-    EXPECT_EQ((std::vector<tstring>{L"one", L"two", L"three", L"four"}), base.messages);
-    EXPECT_EQ((std::vector<tstring>{L"one", L"two", L"three"}), extra1.messages);
-    EXPECT_EQ((std::vector<tstring>{L"two"}), extra2.messages);
+    EXPECT_EQ((std::vector<tstring>{L"one", L"two", L"three", L"four"}), base.messages());
+    EXPECT_EQ((std::vector<tstring>{L"one", L"two", L"three"}), extra1.messages());
+    EXPECT_EQ((std::vector<tstring>{L"two"}), extra2.messages());
 
-    CountingAppender only;
+    LogRecorder only;
     LogEvent event;
     TeeLogAppender(nullptr, &only).append(event);
     TeeLogAppender(&only, nullptr).append(event);
-    EXPECT_EQ(2u, only.messages.size());
+    EXPECT_EQ(2u, only.messages().size());
 }
 
 TEST(Logger, NullAppenderFallsBackToStandardOutput) {

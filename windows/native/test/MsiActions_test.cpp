@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "FileUtils.h"
+#include "LogCapture.h"
 #include "MsiTestSupport.h"
 #include "MsiUtils.h"
 #include "UniqueHandle.h"
@@ -11,6 +12,8 @@
 using ::testing::EndsWith;
 using ::testing::IsEmpty;
 using ::testing::Not;
+
+using bmtest::LogCapture;
 
 namespace {
 
@@ -70,9 +73,9 @@ TEST(UninstallAction, RemovesTheProductThenReportsItUnknown) {
         const msi::ActionStatus status = uninstall(std::nothrow);
         EXPECT_EQ(0u, status.getCode());
         EXPECT_EQ("", status.getMessage());
-        ASSERT_EQ(1u, log.records.size());
-        EXPECT_EQ(L"INFO", log.records[0].level);
-        EXPECT_EQ(call + L"succeeded", log.records[0].message);
+        ASSERT_EQ(1u, log.events.size());
+        EXPECT_EQ(L"INFO", log.events[0].levelName);
+        EXPECT_EQ(call + L"succeeded", log.events[0].message);
     }
     EXPECT_EQ(0, actionPackage.partsOnMachine());
 
@@ -80,9 +83,9 @@ TEST(UninstallAction, RemovesTheProductThenReportsItUnknown) {
     const msi::ActionStatus again = uninstall(std::nothrow);
     EXPECT_EQ(1605u, again.getCode());
     EXPECT_EQ(tstrings::toUtf8(call + L"failed [1605]"), again.getMessage());
-    ASSERT_EQ(1u, log.records.size());
-    EXPECT_EQ(L"ERROR", log.records[0].level);
-    EXPECT_EQ(call + L"failed [1605]", log.records[0].message);
+    ASSERT_EQ(1u, log.events.size());
+    EXPECT_EQ(L"ERROR", log.events[0].levelName);
+    EXPECT_EQ(call + L"failed [1605]", log.events[0].message);
 }
 
 TEST(UninstallAction, ARequiredRebootCountsAsSuccess) {
@@ -177,17 +180,16 @@ TEST(ActionCallbackTest, GetsTheMessagesDuringTheCallAndCannotStopIt) {
 }
 
 // Raises from the first record it gets, as a broken log sink would.
-class FailingOnceAppender : public LogAppender {
+class FailingOnceAppender : public bmtest::LogRecorder {
 public:
     void append(const LogEvent& event) override {
-        if (records.empty() && !failed) {
+        if (events.empty() && !failed) {
             failed = true;
             throw std::runtime_error("log sink broke");
         }
-        records.push_back(event.message);
+        LogRecorder::append(event);
     }
     bool failed = false;
-    std::vector<tstring> records;
 };
 
 TEST(ActionGuard, AnErrorInsideTheActionBecomesInternalError) {
@@ -202,7 +204,7 @@ TEST(ActionGuard, AnErrorInsideTheActionBecomesInternalError) {
     EXPECT_EQ(1359u, status.getCode());
     EXPECT_EQ("Unknown error", status.getMessage());
     EXPECT_EQ(std::vector<tstring>{L"Exception with message 'log sink broke' caught"},
-              appender.records);
+              appender.messages());
     // The settings were undone on the way out.
     EXPECT_EQ(INSTALLUILEVEL_BASIC, currentUiLevel());
     msi::lib().MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
@@ -225,15 +227,15 @@ TEST(WaitForInstallation, WaitsForTheInstallerMutexAndDoesNotKeepIt) {
     WaitForSingleObject(taken.get(), INFINITE);
 
     EXPECT_FALSE(msi::waitForInstallationCompletion(0));
-    EXPECT_TRUE(log.records.empty());
+    EXPECT_TRUE(log.events.empty());
     EXPECT_FALSE(msi::waitForInstallationCompletion(50));
-    ASSERT_EQ(1u, log.records.size());
-    EXPECT_EQ(L"finish waiting for mutex: 258", log.records[0].message);
+    ASSERT_EQ(1u, log.events.size());
+    EXPECT_EQ(L"finish waiting for mutex: 258", log.events[0].message);
 
     SetEvent(finish.get());
     EXPECT_TRUE(msi::waitForInstallationCompletion(10000));
     installation.join();
-    EXPECT_EQ(L"finish waiting for mutex: 0", log.records.back().message);
+    EXPECT_EQ(L"finish waiting for mutex: 0", log.events.back().message);
 
     // The next installation gets the mutex at once.
     DWORD next = WAIT_FAILED;

@@ -3,19 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <thread>
 
 #include "ErrorHandling.h"
+#include "ErrorOf.h"
 #include "Executor.h"
 #include "FileUtils.h"
+#include "LogCapture.h"
 #include "MsiDb.h"
 #include "MsiLib.h"
 #include "MsiLogAppender.h"
 #include "MsiTestSupport.h"
-#include "ScopedDeleter.h"
+#include "TempDirTest.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
 
@@ -24,19 +24,12 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Pair;
 
+using bmtest::bareErrorOf;
+using bmtest::LogCapture;
+
 namespace {
 
 typedef msi::DeferredCA::ArgsCtnr Args;
-
-template <class F>
-std::string errorOf(F f) {
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return dynamic_cast<const BmErrorBase&>(e).bareMessage();
-    }
-    return "nothing raised";
-}
 
 Args parsed(const tstring& text, Args args = Args()) {
     msi::DeferredCA::parseArgs(args, text);
@@ -55,10 +48,10 @@ TEST(CustomActionArgs, PairsThenAnOptionalTail) {
 }
 
 TEST(CustomActionArgs, APieceWithoutEqualsSignIsRefused) {
-    EXPECT_EQ("Missing expected '=' character in [] string.", errorOf([] { parsed(L"a=1*"); }));
+    EXPECT_EQ("Missing expected '=' character in [] string.", bareErrorOf([] { parsed(L"a=1*"); }));
     Args args = {{L"a", L"old"}};
     EXPECT_EQ("Missing expected '=' character in [b] string.",
-              errorOf([&] { msi::DeferredCA::parseArgs(args, L"a=1*b"); }));
+              bareErrorOf([&] { msi::DeferredCA::parseArgs(args, L"a=1*b"); }));
     EXPECT_THAT(args, ElementsAre(Pair(L"a", L"old"))) << "left as it was";
 }
 
@@ -69,10 +62,10 @@ TEST(CustomActionFramework, DirectoryPathsAndFailuresOutsideAnInstallation) {
     LogCapture log;
     msi::CAFacade ca(0);
     EXPECT_EQ("Attempt to assign empty value to 'NAME' MSI property",
-              errorOf([&] { ca.setProperty(L"NAME", L""); }));
-    EXPECT_THAT(log.records, IsEmpty()) << "refused before anything was tried";
+              bareErrorOf([&] { ca.setProperty(L"NAME", L""); }));
+    EXPECT_THAT(log.events, IsEmpty()) << "refused before anything was tried";
     EXPECT_EQ("MsiGetActiveDatabase() failed. MSI error [1627](No description)",
-              errorOf([&] { msi::Database db(ca); }));
+              bareErrorOf([&] { msi::Database db(ca); }));
 }
 
 TEST(MsiLogRecords, CarryTheTimeTheSourceAndTheThreadOfOthers) {
@@ -99,12 +92,7 @@ TEST(MsiLogRecords, CarryTheTimeTheSourceAndTheThreadOfOthers) {
         LOG_INFO("teed");
     }
     EXPECT_EQ(&log, Logger::instance().currentAppender());
-    EXPECT_EQ(1u, log.records.size());
-}
-
-std::string readFile(const tstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+    EXPECT_EQ(1u, log.events.size());
 }
 
 tstring registryValue(const TestPackage& package, const wchar_t* name) {
@@ -151,21 +139,19 @@ TEST(MsiLogRecords, ARecordLoggedWhileOneIsSentGoesToThePreviousAppenderOnly) {
         }
         msi::lib().MsiSetExternalUIW(previous, 0, nullptr);
         EXPECT_EQ(1, callbackCalls);
-        ASSERT_EQ(2u, log.records.size());
-        EXPECT_EQ(L"the callback saw a record", log.records[0].message);
-        EXPECT_EQ(L"sent to the installer", log.records[1].message);
+        ASSERT_EQ(2u, log.events.size());
+        EXPECT_EQ(L"the callback saw a record", log.events[0].message);
+        EXPECT_EQ(L"sent to the installer", log.events[1].message);
     }
     msi::lib().MsiCloseHandle(install);
 }
 
 // The fixture's custom actions run inside a real installation; what they saw
 // comes back through the registry, a file and the installer's verbose log.
-TEST(CustomActionRun, ActionsRunByTheInstallerReportIntoItsLog) {
-    LogCapture quiet;
+class CustomActionRun : public bmtest::TempDirTest {};
+
+TEST_F(CustomActionRun, ActionsRunByTheInstallerReportIntoItsLog) {
     ensureRemoved(caPackage);
-    const tstring dir = FileUtils::createTempDirectory(L"bmca", L"", FileUtils::getTempDirectory());
-    FileUtils::ScopedDeleter cleaner;
-    cleaner.addDirectoryTree(dir);
     const tstring logFile = FileUtils::joinPath(dir, L"install.log");
     const tstring deferredOut = FileUtils::joinPath(dir, L"deferred.txt");
     const DWORD exitCode = Executor(FileUtils::joinPath(SysInfo::getSystemDir(), L"msiexec.exe"))

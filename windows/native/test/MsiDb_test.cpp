@@ -4,18 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "LogCapture.h"
 #include "MsiTestSupport.h"
-#include "ScopedDeleter.h"
+#include "TempDirTest.h"
 #include "WinDll.h"
 #include "WinFileUtils.h"
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+
+using bmtest::LogCapture;
 
 namespace {
 
@@ -30,11 +32,6 @@ std::pair<std::string, UINT> raised(F f) {
         return {dynamic_cast<const BmErrorBase&>(e).bareMessage(), e.getCode()};
     }
     return {"nothing raised", 0};
-}
-
-std::string readFile(const tstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 TEST(MsiDatabase, ReadsThePropertiesOfAPackageAndOfAnInstalledProduct) {
@@ -71,12 +68,12 @@ TEST(MsiDatabase, AMissingPropertyRaisesNoMoreItemsAndOnlyOtherFailuresAreLogged
 
     LogCapture log;
     EXPECT_EQ(L"", db.getProperty(std::nothrow, L"NO_SUCH_PROPERTY"));
-    EXPECT_THAT(log.records, IsEmpty());
+    EXPECT_THAT(log.events, IsEmpty());
     // A name that breaks the query.
     EXPECT_EQ(L"", db.getProperty(std::nothrow, L"it's"));
     ASSERT_EQ(1u, log.at(L"ERROR").size());
-    EXPECT_EQ(L"msi::Database::getProperty", log.records[0].function);
-    EXPECT_THAT(tstrings::toUtf8(log.records[0].message),
+    EXPECT_EQ(L"msi::Database::getProperty", log.events[0].function);
+    EXPECT_THAT(tstrings::toUtf8(log.events[0].message),
                 HasSubstr("MsiDatabaseOpenView(SELECT Value FROM Property WHERE Property = "
                           "'it's') failed. MSI error ["));
 }
@@ -149,7 +146,7 @@ TEST(MsiDatabaseRecord, MovingReleasesTheReplacedHandleExactlyOnce) {
         a = std::move(same);
         EXPECT_EQ(2u, a.getFieldCount());
     }
-    EXPECT_THAT(log.records, IsEmpty()) << "nothing released twice";
+    EXPECT_THAT(log.events, IsEmpty()) << "nothing released twice";
 }
 
 UINT streamReads;
@@ -159,17 +156,7 @@ UINT WINAPI countingReader(MSIHANDLE record, UINT field, char* buffer, DWORD* si
     return msi::lib().MsiRecordReadStream(record, field, buffer, size);
 }
 
-class MsiStreams : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = FileUtils::createTempDirectory(L"bmdb", L"", FileUtils::getTempDirectory());
-        cleaner.addDirectoryTree(dir);
-    }
-
-    LogCapture quiet;
-    tstring dir;
-    FileUtils::ScopedDeleter cleaner;
-};
+class MsiStreams : public bmtest::TempDirTest {};
 
 TEST_F(MsiStreams, AreSavedWholeInMegabyteReads) {
     const msi::Database db(package);

@@ -1,20 +1,7 @@
 #include "MsiTestSupport.h"
 
 #include "FileUtils.h"
-
-const TestPackage name19Package = {L"msi_pkg_name19.msi", L"{B1E7A0C1-0019-4D6B-9A3E-5C1F0B2D0019}",
-                                   L"Brumlet test pkg 19", L"BrumletName19"};
-const TestPackage name20Package = {L"msi_pkg_name20.msi", L"{B1E7A0C1-0020-4D6B-9A3E-5C1F0B2D0020}",
-                                   L"Brumlet test pkg 020", L"BrumletName20"};
-const TestPackage name100Package = {
-    L"msi_pkg_name100.msi", L"{B1E7A0C1-0100-4D6B-9A3E-5C1F0B2D0100}",
-    L"Brumlet test product whose name is one hundred characters long, made to exercise the "
-    L"reader buffers.",
-    L"BrumletName100"};
-const TestPackage actionPackage = {L"msi_pkg_action.msi", L"{B1E7A0C1-00A1-4D6B-9A3E-5C1F0B2D00A1}",
-                                   L"Brumlet action test", L"BrumletAction"};
-const TestPackage rebootPackage = {L"msi_pkg_reboot.msi", L"{B1E7A0C1-00B1-4D6B-9A3E-5C1F0B2D00B1}",
-                                   L"Brumlet reboot test", L"BrumletReboot"};
+#include "LogCapture.h"
 
 tstring exeDir() {
     wchar_t path[MAX_PATH];
@@ -51,10 +38,8 @@ tstring TestPackage::recordedValue(const wchar_t* name) const {
 }
 
 void ensureRemoved(const TestPackage& package) {
-    NopLogAppender quiet;
-    LogAppender* previous = Logger::instance().installAppender(&quiet);
+    const bmtest::LogCapture quiet;
     msi::action<msi::uninstall>().setProductCode(package.code())(std::nothrow);
-    Logger::instance().installAppender(previous);
 }
 
 namespace {
@@ -73,20 +58,6 @@ msi::ActionStatus installPackage(const TestPackage& package, const wchar_t* valu
 
 InstalledProduct::InstalledProduct(const TestPackage& package, const wchar_t* value)
     : status(installPackage(package, value)), package(package) {}
-
-LogCapture::LogCapture() : previous(Logger::instance().installAppender(this)) {
-    Logger::instance().setThreshold(LogLevel::Trace);
-}
-
-std::vector<LogCapture::Record> LogCapture::at(const tstring& level) const {
-    std::vector<Record> result;
-    for (const Record& r : records) {
-        if (r.level == level) {
-            result.push_back(r);
-        }
-    }
-    return result;
-}
 
 INSTALLUILEVEL currentUiLevel() {
     return msi::lib().MsiSetInternalUI(INSTALLUILEVEL_NOCHANGE, nullptr);

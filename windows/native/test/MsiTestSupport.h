@@ -8,8 +8,7 @@
 #include "Log.h"
 #include "MsiUtils.h"
 
-// A package built beside the test executables; msi.cmake holds the same
-// codes and names.
+// A package built beside the test executables.
 struct TestPackage {
     const wchar_t* file;
     const wchar_t* productCode;
@@ -26,7 +25,8 @@ struct TestPackage {
     tstring recordedValue(const wchar_t* name = L"Value") const;
 };
 
-extern const TestPackage name19Package, name20Package, name100Package, actionPackage, rebootPackage;
+// name19Package, name20Package and the others of the table in msi.cmake.
+#include "MsiTestPackages.h"
 
 tstring exeDir();
 
@@ -44,26 +44,6 @@ public:
 
 private:
     const TestPackage& package;
-};
-
-// Collects every record of the process-wide logger while it lives.
-class LogCapture : public LogAppender {
-public:
-    struct Record {
-        tstring level, function, message;
-    };
-
-    LogCapture();
-    ~LogCapture() override { Logger::instance().installAppender(previous); }
-    void append(const LogEvent& e) override {
-        records.push_back({e.levelName, e.function, e.message});
-    }
-    std::vector<Record> at(const tstring& level) const;
-
-    std::vector<Record> records;
-
-private:
-    LogAppender* previous;
 };
 
 // The installer's current UI level, read without changing it.

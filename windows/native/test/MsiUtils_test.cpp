@@ -3,13 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
 #include "FileUtils.h"
+#include "LogCapture.h"
 #include "MsiTestSupport.h"
 #include "WinErrorHandling.h"
 #include "WinSysInfo.h"
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+
+using bmtest::errorOf;
+using bmtest::LogCapture;
 
 namespace {
 
@@ -29,13 +34,13 @@ TEST(MsiHandles, ClosingNeverRaisesAndOnlyAFailureIsLogged) {
     msi::closeMSIHANDLE(0);
     const MSIHANDLE record = msi::lib().MsiCreateRecord(1);
     msi::closeMSIHANDLE(record);
-    EXPECT_TRUE(log.records.empty());
+    EXPECT_TRUE(log.events.empty());
 
     msi::closeMSIHANDLE(record);
     ASSERT_EQ(1u, log.at(L"WARNING").size());
-    EXPECT_EQ(L"msi::closeMSIHANDLE", log.records[0].function);
+    EXPECT_EQ(L"msi::closeMSIHANDLE", log.events[0].function);
     EXPECT_EQ(L"MsiCloseHandle(" + std::to_wstring(record) + L") failed with error=6",
-              log.records[0].message);
+              log.events[0].message);
 }
 
 std::vector<DWORD> readerCalls;
@@ -75,28 +80,18 @@ TEST(MsiReader, DoublesTheBufferUntilTheValueFits) {
     msi::closeMSIHANDLE(record);
 }
 
-template <class F>
-std::string msiErrorOf(F f) {
-    try {
-        f();
-    } catch (const msi::Error& e) {
-        return e.what();
-    }
-    return "no error raised";
-}
-
 TEST(MsiReader, AFailureNamesTheReaderItsArgumentsAndTheStatus) {
     ensureRemoved(name19Package);
     const Guid code = name19Package.code();
-    EXPECT_THAT(msiErrorOf([&] { msi::getProductInfo(code, L"VersionString"); }),
+    EXPECT_THAT(errorOf([&] { msi::getProductInfo(code, L"VersionString"); }),
                 HasSubstr("at msi::{anonymous}::getProperty(): MsiGetProductInfo(" +
                           tstrings::toUtf8(code.toString()) +
                           ", VersionString) failed. MSI error [1605]("));
     EXPECT_FALSE(msi::isProductInstalled(code));
     // Handles and field indices are written as numbers.
-    EXPECT_THAT(msiErrorOf([] { msi::getProperty(12345, L"ProductCode"); }),
+    EXPECT_THAT(errorOf([] { msi::getProperty(12345, L"ProductCode"); }),
                 HasSubstr(": MsiGetProperty(12345, ProductCode) failed. MSI error [6]("));
-    EXPECT_THAT(msiErrorOf([] {
+    EXPECT_THAT(errorOf([] {
                     msi::readString(msi::lib().MsiRecordGetStringW, "MsiRecordGetString", 54321,
                                     3u);
                 }),
@@ -105,7 +100,7 @@ TEST(MsiReader, AFailureNamesTheReaderItsArgumentsAndTheStatus) {
     LogCapture log;
     EXPECT_EQ(L"", msi::getProductInfo(std::nothrow, code, L"VersionString"));
     EXPECT_EQ(L"", msi::getProperty(std::nothrow, 12345, L"ProductCode"));
-    EXPECT_TRUE(log.records.empty());
+    EXPECT_TRUE(log.events.empty());
 }
 
 // Puts a chosen file in place of the prefix's msimsg.dll for one test and

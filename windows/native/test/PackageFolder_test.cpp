@@ -5,17 +5,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FileTestSupport.h"
+#include "ErrorOf.h"
+#include "LogCapture.h"
 #include "PackageFolder.h"
 #include "PrivateFolderSecurity.h"
+#include "TempDirTest.h"
 
 using namespace FileUtils;
-using filetest::errorOf;
+using bmtest::errorOf;
 using ::testing::HasSubstr;
 
 namespace {
 
-class Package : public filetest::TempDirTest {
+class Package : public bmtest::TempDirTest {
 protected:
     void TearDown() override {
         TestHooks::setBeforePackageHeld(nullptr);
@@ -65,7 +67,7 @@ TEST_F(Package, IsHeldAsWrittenOrRefusedWithTheFolderRemoved) {
     // A writer that stays is refused, and keeps the folder from going: after
     // a few seconds of retries the folder is reported and left.
     TestHooks::setBeforePackageHeld(&keepWriting);
-    filetest::LogCapture log;
+    bmtest::LogCapture log;
     EXPECT_THAT(errorOf([&] {
                     PackageFolder folder(dir);
                     folderPath = folder.path();

@@ -4,18 +4,20 @@
 #include <cstdlib>
 
 #include "DirectoryIterator.h"
-#include "FileTestSupport.h"
+#include "ErrorOf.h"
+#include "LogCapture.h"
 #include "ScopedDeleter.h"
+#include "TempDirTest.h"
 #include "WinFileUtils.h"
 
 using namespace FileUtils;
-using filetest::errorOf;
-using filetest::LogCapture;
+using bmtest::errorOf;
+using bmtest::LogCapture;
 using ::testing::HasSubstr;
 
 namespace {
 
-class Batch : public filetest::TempDirTest {
+class Batch : public bmtest::TempDirTest {
 protected:
     // t: a.txt, ro.txt (read-only), sub\b.txt, sub\deeper\c.txt, sub2\d.txt
     tstring makeTree() {
@@ -93,9 +95,9 @@ TEST_F(Batch, DeleterRemovesFilesBeforeTreesAndRunsOnce) {
         ScopedDeleter deleter;
         deleter.addDirectoryTree(t).addFile(outside).addFile(t + L"\\a.txt");
         deleter.execute();
-        ASSERT_LE(2u, log.records.size());
-        EXPECT_EQ(L"TRACE: Deleted [" + outside + L"] file", log.records[0]);
-        EXPECT_EQ(L"TRACE: Deleted [" + t + L"\\a.txt] file", log.records[1]);
+        ASSERT_LE(2u, log.events.size());
+        EXPECT_EQ(L"TRACE: Deleted [" + outside + L"] file", log.lines()[0]);
+        EXPECT_EQ(L"TRACE: Deleted [" + t + L"\\a.txt] file", log.lines()[1]);
         EXPECT_FALSE(exists(t));
         writeFile(outside, "new");
     }

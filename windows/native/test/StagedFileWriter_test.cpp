@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "FileTestSupport.h"
 #include "StagedFileWriter.h"
+#include "TempDirTest.h"
 
 using namespace FileUtils;
 using ::testing::HasSubstr;
@@ -18,7 +18,7 @@ DWORD tickSource() {
     return tick;
 }
 
-class StagedWrite : public filetest::TempDirTest {
+class StagedWrite : public bmtest::TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "ErrorOf.h"
 #include "FileUtils.h"
 #include "WinErrorHandling.h"
 #include "WinSysInfo.h"
@@ -12,6 +13,8 @@
 extern "C" int brumletFixtureAnswer(int x);
 // Stands in for the header macros that map a name to its W export.
 #define FixtureAnswer brumletFixtureAnswer
+
+using bmtest::errorOf;
 
 namespace {
 
@@ -23,16 +26,6 @@ tstring fixturePath() {
 
 bool fixtureLoaded() {
     return GetModuleHandleW(fixtureName) != nullptr;
-}
-
-template <class F>
-std::string errorOf(F f) {
-    try {
-        f();
-    } catch (const BmError<SysError>& e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 TEST(Dll, BindsExportsByNameWithTheirDeclaredType) {

@@ -1,12 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FileTestSupport.h"
+#include "ErrorOf.h"
+#include "LogCapture.h"
+#include "TempDirTest.h"
 #include "WinFileUtils.h"
 
 using namespace FileUtils;
-using filetest::errorOf;
-using filetest::LogCapture;
+using bmtest::errorOf;
+using bmtest::LogCapture;
 using ::testing::HasSubstr;
 
 namespace {
@@ -20,7 +22,7 @@ DWORD fixedTickSource() {
     return fixedTick;
 }
 
-class Files : public filetest::TempDirTest {
+class Files : public bmtest::TempDirTest {
 protected:
     void TearDown() override {
         TestHooks::setTickCountSource(nullptr);
@@ -80,7 +82,7 @@ TEST_F(Files, CreateDirectoryReportsEachLevelItCreated) {
     createDirectory(path(L"x\\y"), &created);
     EXPECT_EQ((tstring_array{L"TRACE: Created [" + path(L"x\\") + L"] directory",
                              L"TRACE: Created [" + path(L"x\\y\\") + L"] directory"}),
-              log.records);
+              log.lines());
     EXPECT_EQ((tstring_array{path(L"x"), path(L"x\\y")}), created);
 
     writeFile(path(L"file"), "");
@@ -100,7 +102,7 @@ TEST_F(Files, DeletionClearsReadOnlyAndCountsMissingPathsAsDeleted) {
         deleteFile(ro);
         EXPECT_EQ((tstring_array{L"TRACE: Discarded R/O attribute from [" + ro + L"] file",
                                  L"TRACE: Deleted [" + ro + L"] file"}),
-                  log.records);
+                  log.lines());
     }
     EXPECT_FALSE(exists(ro));
     EXPECT_TRUE(deleteFile(path(L"no\\such\\file"), std::nothrow));

@@ -8,6 +8,7 @@
 
 #include "FileUtils.h"
 #include "Log.h"
+#include "LogCapture.h"
 #include "UniqueHandle.h"
 #include "WinErrorHandling.h"
 
@@ -133,19 +134,6 @@ TEST(EnvVariable, EmptyIsSetAndUnsetIsNot) {
         << what;
 }
 
-// Records the messages of the records logged while it lives.
-class LogCapture : public LogAppender {
-public:
-    LogCapture() : previous(Logger::instance().installAppender(this)) {}
-    ~LogCapture() override { Logger::instance().installAppender(previous); }
-    void append(const LogEvent& event) override { messages.push_back(event.message); }
-
-    tstring_array messages;
-
-private:
-    LogAppender* previous;
-};
-
 TEST(DebugBreak, AsksOnlyWhenTheVariableMatches) {
     // Without a desktop the box cannot open and the failure is logged with the
     // text it would have shown; with one, the box would wait for a click.
@@ -158,10 +146,10 @@ TEST(DebugBreak, AsksOnlyWhenTheVariableMatches) {
     const tstring name = L"BRUMLET_SYSINFO_TEST_BREAK";
     const auto asked = [&](const wchar_t* value) {
         SetEnvironmentVariableW(name.c_str(), value);
-        LogCapture capture;
+        bmtest::LogCapture capture;
         debugBreakIfRequested(SourceLocation{"C:\\src\\Where.cpp", "here", 7}, name, L"probe");
         SetEnvironmentVariableW(name.c_str(), nullptr);
-        return capture.messages;
+        return capture.messages();
     };
 
     EXPECT_EQ(tstring_array{}, asked(nullptr));

@@ -7,65 +7,38 @@
 // makes it wait that many milliseconds before it exits.
 #include <windows.h>
 
-#include <shellapi.h>
-
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
-namespace {
+#include "ChildReport.h"
 
-std::string utf8(const wchar_t* s) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) {
-        return std::string();
-    }
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
-
-std::wstring env(const wchar_t* name) {
-    wchar_t buffer[32768];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-    if (n == 0 || n >= 32768) {
-        return std::wstring();
-    }
-    return std::wstring(buffer, n);
-}
-
-}  // namespace
+using childreport::env;
 
 int main() {
-    const std::wstring reportPath = env(L"BRUMLET_CHILD_REPORT");
-    if (!reportPath.empty()) {
-        FILE* f = _wfopen(reportPath.c_str(), L"wb");
-        if (!f) {
+    {
+        childreport::ChildReport report(L"BRUMLET_CHILD_REPORT");
+        if (report.failed()) {
             return 200;
         }
-        const wchar_t* cmdline = GetCommandLineW();
-        std::fprintf(f, "cmdline=%s\n", utf8(cmdline).c_str());
-        int argc = 0;
-        wchar_t** argv = CommandLineToArgvW(cmdline, &argc);
-        std::fprintf(f, "argc=%d\n", argv ? argc : -1);
-        for (int i = 0; argv && i < argc; ++i) {
-            std::fprintf(f, "arg=%s\n", utf8(argv[i]).c_str());
+        if (report.wanted()) {
+            const std::vector<std::wstring> args = childreport::commandLineArgs();
+            report.line("argc", args.empty() ? -1LL : static_cast<long long>(args.size()));
+            for (const std::wstring& arg : args) {
+                report.line("arg", arg);
+            }
+            STARTUPINFOW si = {};
+            si.cb = sizeof(si);
+            GetStartupInfoW(&si);
+            report.line("startupFlags", static_cast<long long>(si.dwFlags));
+            report.line("showWindow", static_cast<long long>(si.wShowWindow));
+            // CREATE_NO_WINDOW gives a console program a console of its own that
+            // has no window; without it the program shares its parent's console or
+            // gets a visible one.
+            DWORD pids[16] = {};
+            const bool ownConsole = GetConsoleProcessList(pids, 16) == 1;
+            report.line("windowlessConsole",
+                        ownConsole && GetConsoleWindow() == nullptr ? 1LL : 0LL);
         }
-        LocalFree(argv);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        GetStartupInfoW(&si);
-        std::fprintf(f, "startupFlags=%lu\n", static_cast<unsigned long>(si.dwFlags));
-        std::fprintf(f, "showWindow=%u\n", static_cast<unsigned>(si.wShowWindow));
-        // CREATE_NO_WINDOW gives a console program a console of its own that
-        // has no window; without it the program shares its parent's console or
-        // gets a visible one.
-        DWORD pids[16] = {};
-        const bool ownConsole = GetConsoleProcessList(pids, 16) == 1;
-        std::fprintf(f, "windowlessConsole=%d\n",
-                     ownConsole && GetConsoleWindow() == nullptr ? 1 : 0);
-        std::fclose(f);
     }
     Sleep(std::wcstoul(env(L"BRUMLET_CHILD_SLEEP").c_str(), nullptr, 10));
     // ExitProcess, not a return from main: a code such as 0xC0000005 must

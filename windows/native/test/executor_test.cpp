@@ -6,20 +6,22 @@
 #include <map>
 #include <sstream>
 
+#include "ErrorOf.h"
 #include "Executor.h"
-#include "FileTestSupport.h"
+#include "LogCapture.h"
+#include "TempDirTest.h"
 #include "UniqueHandle.h"
 #include "WinSysInfo.h"
 
 namespace {
 
-using filetest::errorOf;
+using bmtest::errorOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 // Runs executor_child.exe (beside this test), which reports what it received.
-class ExecutorTest : public filetest::TempDirTest {
+class ExecutorTest : public bmtest::TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
@@ -88,16 +90,16 @@ TEST_F(ExecutorTest, ChildReceivesTheComposedLine) {
 
 TEST_F(ExecutorTest, ReturnsTheFullExitCodeAndTracesTheRun) {
     SysInfo::setEnvVariable(L"BRUMLET_CHILD_EXIT", L"0xC0000005");
-    filetest::LogCapture log;
+    bmtest::LogCapture log;
     EXPECT_EQ(3221225477u, Executor(child).addArg(L"x y").execAndWaitForExit());
 
-    ASSERT_EQ(2u, log.records.size());
+    ASSERT_EQ(2u, log.events.size());
     const tstring started =
         L"TRACE: CreateProcess(" + child + L", " + child + L" \"x y\") succeeded; PID=";
-    EXPECT_THAT(log.records[0], StartsWith(started));
-    const tstring pid = log.records[0].substr(started.size());
+    EXPECT_THAT(log.lines()[0], StartsWith(started));
+    const tstring pid = log.lines()[0].substr(started.size());
     EXPECT_EQ(L"TRACE: Process with PID=" + pid + L" terminated. Exit code=3221225477",
-              log.records[1]);
+              log.lines()[1]);
 }
 
 TEST_F(ExecutorTest, ChildRunsHiddenWithoutConsoleWindowUnlessMadeVisible) {
@@ -126,10 +128,10 @@ TEST_F(ExecutorTest, SuspendedChildRunsOnlyWhenResumed) {
     ResumeThread(thread.get());
     EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(process.get(), 10000));
 
-    filetest::LogCapture log;
+    bmtest::LogCapture log;
     EXPECT_EQ(7u, exec.execAndWaitForExit());
-    EXPECT_THAT(log.records[0], StartsWith(L"TRACE: CreateProcess[suspended]("));
-    EXPECT_EQ(L"TRACE: ResumeThread()", log.records.at(1));
+    EXPECT_THAT(log.lines()[0], StartsWith(L"TRACE: CreateProcess[suspended]("));
+    EXPECT_EQ(L"TRACE: ResumeThread()", log.lines().at(1));
 }
 
 TEST_F(ExecutorTest, JobAssignmentComesBeforeTheCallback) {
@@ -142,12 +144,12 @@ TEST_F(ExecutorTest, JobAssignmentComesBeforeTheCallback) {
         ++calls;
         IsProcessInJob(process, job.get(), &inJob);
     });
-    filetest::LogCapture log;
+    bmtest::LogCapture log;
     exec.execAndWaitForExit();
     EXPECT_EQ(1, calls);
     EXPECT_TRUE(inJob);
-    const tstring pid = log.records.at(0).substr(log.records[0].rfind(L'=') + 1);
-    EXPECT_EQ(L"TRACE: AssignProcessToJobObject(PID=" + pid + L")", log.records.at(1));
+    const tstring pid = log.lines().at(0).substr(log.lines()[0].rfind(L'=') + 1);
+    EXPECT_EQ(L"TRACE: AssignProcessToJobObject(PID=" + pid + L")", log.lines().at(1));
     DWORD flags = 0;
     EXPECT_TRUE(GetHandleInformation(job.get(), &flags)) << "the job is the caller's";
 
@@ -157,12 +159,12 @@ TEST_F(ExecutorTest, JobAssignmentComesBeforeTheCallback) {
     SetEnvironmentVariableW(L"BRUMLET_CHILD_SLEEP", L"30000");
     UniqueHandle notAJob(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     exec.setJobObject(notAJob.get());
-    log.records.clear();
+    log.events.clear();
     EXPECT_THAT(errorOf([&] { exec.startProcess(); }),
                 HasSubstr("): AssignProcessToJobObject() failed. System error ["));
     SetEnvironmentVariableW(L"BRUMLET_CHILD_SLEEP", nullptr);
     EXPECT_EQ(1, calls);
-    const DWORD childPid = std::stoul(log.records.at(0).substr(log.records[0].rfind(L'=') + 1));
+    const DWORD childPid = std::stoul(log.lines().at(0).substr(log.lines()[0].rfind(L'=') + 1));
     UniqueHandle leftChild(OpenProcess(SYNCHRONIZE, FALSE, childPid));
     EXPECT_TRUE(!leftChild || WaitForSingleObject(leftChild.get(), 5000) == WAIT_OBJECT_0)
         << "the child still runs";

@@ -10,8 +10,8 @@ brumlet_add_test(NAME files_test
 # half-way as on a full disk. SIGXFSZ is ignored so the write reports the error
 # instead of killing the process.
 add_test(NAME files_test_full_disk
-    COMMAND sh -c "trap '' XFSZ; ulimit -f 2048; exec \"$0\" \"$1\" --gtest_filter=StagedWrite.FullDisk*"
-        "${BRUMLET_WINE_RUN}" $<TARGET_FILE:files_test>)
+    COMMAND sh -c "trap '' XFSZ; ulimit -f 2048; exec bash \"$0\" \"$1\" \"$2\" --gtest_filter=StagedWrite.FullDisk*"
+        "${BRUMLET_GTEST_RUN}" "${BRUMLET_WINE_RUN}" $<TARGET_FILE:files_test>)
 set_tests_properties(files_test_full_disk PROPERTIES
     FIXTURES_REQUIRED wine
     TIMEOUT 300
@@ -29,6 +29,6 @@ echo keep > "$root/outside/keep.txt"
 echo gone > "$root/tree/file.txt"
 ln -s ../outside "$root/tree/link"
 BRUMLET_TEST_LINK_TREE="Z:$(printf '%s' "$root" | tr / '\\')" \
-    "$0" "$1" --gtest_filter=Batch.RecursiveDeletionNeverFollowsALink
-]=] "${BRUMLET_WINE_RUN}" $<TARGET_FILE:files_test>)
+    bash "$0" "$1" "$2" --gtest_filter=Batch.RecursiveDeletionNeverFollowsALink
+]=] "${BRUMLET_GTEST_RUN}" "${BRUMLET_WINE_RUN}" $<TARGET_FILE:files_test>)
 set_tests_properties(files_test_links PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)

@@ -1,6 +1,6 @@
 # Installer tests: real per-user packages built with wixl, installed and
-# removed through Wine's own msi.dll. The product codes and names here are
-# repeated in MsiTestSupport.h.
+# removed through Wine's own msi.dll. The table below is the only list of the
+# packages: the tests read it from a generated header.
 set(msi_wxs "${CMAKE_CURRENT_LIST_DIR}/msi_product.wxs")
 set(msi_payload "${CMAKE_CURRENT_LIST_DIR}/msi_payload.txt")
 
@@ -13,6 +13,7 @@ set(msi_packages
     "reboot|{B1E7A0C1-00B1-4D6B-9A3E-5C1F0B2D00B1}|Brumlet reboot test|BrumletReboot|yes")
 
 set(msi_package_targets)
+set(msi_package_lines "// Generated from msi.cmake; edits are overwritten.\n#pragma once\n")
 foreach(package IN LISTS msi_packages)
     string(REPLACE "|" ";" fields "${package}")
     list(GET fields 0 name)
@@ -29,7 +30,17 @@ foreach(package IN LISTS msi_packages)
                 "ProductName=${product}" "Key=${key}" "RebootOnRemove=${reboot}"
         DEPENDS "${msi_payload}")
     list(APPEND msi_package_targets msi_pkg_${name})
+    string(APPEND msi_package_lines "inline const TestPackage ${name}Package = "
+        "{L\"msi_pkg_${name}.msi\", L\"${code}\", L\"${product}\", L\"${key}\"};\n")
 endforeach()
+file(GENERATE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/generated/MsiTestPackages.h"
+    CONTENT "${msi_package_lines}")
+
+# What the installer tests share: the packages, installing one for a test.
+add_library(msi_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/MsiTestSupport.cpp)
+target_include_directories(msi_test_support PUBLIC
+    "${CMAKE_CURRENT_LIST_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/generated")
+target_link_libraries(msi_test_support PUBLIC brumlet_win brumlet_test_support)
 
 # Stands in for the system's msimsg.dll, which under Wine has no string table.
 add_library(brumlet_msimsg_fixture SHARED ${CMAKE_CURRENT_LIST_DIR}/msimsg_fixture.rc)
@@ -39,14 +50,13 @@ target_link_options(brumlet_msimsg_fixture PRIVATE -nostdlib -Wl,-e,0)
 
 # The tests find the packages and the fixture library beside their executables.
 brumlet_add_test(NAME msi_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiUtils_test.cpp ${CMAKE_CURRENT_LIST_DIR}/MsiTestSupport.cpp
-    LIBS brumlet_win)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiUtils_test.cpp
+    LIBS msi_test_support)
 add_dependencies(msi_test ${msi_package_targets} brumlet_msimsg_fixture)
 
 brumlet_add_test(NAME msi_action_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiActions_test.cpp
-            ${CMAKE_CURRENT_LIST_DIR}/MsiTestSupport.cpp
-    LIBS brumlet_win)
+    LIBS msi_test_support)
 add_dependencies(msi_action_test ${msi_package_targets})
 
 # Both install products into the shared prefix and msi_test swaps the prefix's

@@ -13,8 +13,8 @@ brumlet_add_msi(msica_pkg
     DEPENDS msi_payload.txt "${CMAKE_CURRENT_BINARY_DIR}/msica_fixture.dll")
 
 brumlet_add_test(NAME msica_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiCA_test.cpp ${CMAKE_CURRENT_LIST_DIR}/MsiTestSupport.cpp
-    LIBS brumlet_win)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiCA_test.cpp
+    LIBS msi_test_support)
 add_dependencies(msica_test msica_pkg)
 # Installs a product, and reads msimsg.dll, which msi_test swaps.
 set_tests_properties(msica_test PROPERTIES RESOURCE_LOCK brumlet_msi)

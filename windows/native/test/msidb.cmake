@@ -1,23 +1,3 @@
-# Run as a script at build time (cmake -DOUTPUT=<file> -DSIZE=<bytes>
-# -DSEED=<n> -P msidb.cmake), this file writes one stream payload. Its lines
-# are 251 bytes long, so no two 1 MiB blocks of a payload are alike and a
-# block copied twice or out of order shows.
-if(CMAKE_SCRIPT_MODE_FILE)
-    set(chars "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
-    set(unit "")
-    foreach(i RANGE 249)
-        math(EXPR k "(${i} * 7 + ${SEED}) % 62")
-        string(SUBSTRING "${chars}" ${k} 1 c)
-        string(APPEND unit "${c}")
-    endforeach()
-    string(APPEND unit "\n")
-    math(EXPR count "${SIZE} / 251 + 1")
-    string(REPEAT "${unit}" ${count} content)
-    string(SUBSTRING "${content}" 0 ${SIZE} content)
-    file(WRITE "${OUTPUT}" "${content}")
-    return()
-endif()
-
 # Database tests: a package whose Binary table holds streams of 0 bytes,
 # exactly 2 MiB and 2.5 MiB, read back through records.
 set(msidb_payload_defines)
@@ -30,8 +10,8 @@ foreach(payload "empty|0|1" "two|2097152|2" "twohalf|2621440|3")
     set(file "${CMAKE_CURRENT_BINARY_DIR}/msidb_stream_${name}.bin")
     add_custom_command(OUTPUT "${file}"
         COMMAND "${CMAKE_COMMAND}" -DOUTPUT=${file} -DSIZE=${size} -DSEED=${seed}
-                -P "${CMAKE_CURRENT_LIST_FILE}"
-        DEPENDS "${CMAKE_CURRENT_LIST_FILE}"
+                -P "${CMAKE_CURRENT_LIST_DIR}/tools/stream_payload.cmake"
+        DEPENDS "${CMAKE_CURRENT_LIST_DIR}/tools/stream_payload.cmake"
         COMMENT "Writing stream payload ${name}"
         VERBATIM)
     # wixl takes source files relative to the folder of the .wxs only.
@@ -46,8 +26,8 @@ brumlet_add_msi(msidb_pkg
     DEPENDS msi_payload.txt ${msidb_payload_files})
 
 brumlet_add_test(NAME msidb_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiDb_test.cpp ${CMAKE_CURRENT_LIST_DIR}/MsiTestSupport.cpp
-    LIBS brumlet_win)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/MsiDb_test.cpp
+    LIBS msi_test_support)
 add_dependencies(msidb_test msidb_pkg msi_pkg_name19)
 # Installs a product of the installer tests and reads msimsg.dll, which
 # msi_test swaps.

@@ -3,12 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FileTestSupport.h"
+#include "ErrorOf.h"
+#include "LogCapture.h"
 #include "Resources.h"
+#include "TempDirTest.h"
 
 namespace {
 
-using filetest::errorOf;
+using bmtest::errorOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -61,7 +63,7 @@ TEST(Resource, MissingResourceNamesItselfInTheError) {
               byText.errorText("cannot load resource"));
 }
 
-class ResourceFile : public filetest::TempDirTest {};
+class ResourceFile : public bmtest::TempDirTest {};
 
 TEST_F(ResourceFile, SaveReplacesTheFileAndMissingDataTouchesNothing) {
     const tstring target = path(L"main.msi");
@@ -95,15 +97,15 @@ TEST(StringResource, RefusesToReadPastADamagedBlock) {
 }
 
 TEST(StringResource, NoThrowFormLogsAndFallsBack) {
-    filetest::LogCapture log;
+    bmtest::LogCapture log;
     EXPECT_EQ(L"seventeen", StringResource(17).string(std::nothrow, L"fallback"));
-    EXPECT_TRUE(log.records.empty());
+    EXPECT_TRUE(log.events.empty());
 
     // Ids 32 to 47 form block 3, which does not exist.
     EXPECT_EQ(L"fallback", StringResource(40).string(std::nothrow, L"fallback"));
-    ASSERT_EQ(1u, log.records.size());
-    EXPECT_THAT(log.records[0], StartsWith(L"ERROR: Exception with message '"));
-    EXPECT_THAT(log.records[0], HasSubstr(L"cannot find resource (name='#40', type='#6')"));
+    ASSERT_EQ(1u, log.events.size());
+    EXPECT_THAT(log.lines()[0], StartsWith(L"ERROR: Exception with message '"));
+    EXPECT_THAT(log.lines()[0], HasSubstr(L"cannot find resource (name='#40', type='#6')"));
 }
 
 }  // namespace

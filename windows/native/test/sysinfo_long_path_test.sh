@@ -9,6 +9,8 @@
 # from the host, where the loader takes paths of any length.
 set -euo pipefail
 
+source "$(dirname "${BASH_SOURCE[0]}")/../../../test/support/test_lib.sh"
+
 run=$1
 probe=$2
 work=$3
@@ -18,10 +20,6 @@ mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
 segment="dddddddddddddddddddd with blanks dddddddddddddddddddddddddddddddddddddddddddddddddd"
-failures=0
-
-# Windows sees a host path as Z: followed by the path with back slashes.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 for length in 259 260 261 520 1100; do
     dir="$work/$length"
@@ -33,7 +31,7 @@ for length in 259 260 261 520 1100; do
     mkdir -p "$dir"
     cp "$probe" "$dir/$name"
 
-    expected=$(windows_path "$dir/$name")
+    expected=$(winpath "$dir/$name")
     if (( ${#expected} != length )); then
         echo "test set-up: built a path of ${#expected} characters, not $length"
         exit 2
@@ -42,8 +40,7 @@ for length in 259 260 261 520 1100; do
     output=$("$run" "$dir/$name" arg | tr -d '\r')
     for line in "I:$expected" "I:arg" "X:arg" "M:$expected" "P:$expected"; do
         if ! grep -qxF -- "$line" <<<"$output"; then
-            echo "length $length: missing line ${line:0:2} for the $length-character path"
-            failures=$(( failures + 1 ))
+            fail "length $length: missing line ${line:0:2} for the $length-character path"
         fi
     done
     if (( failures > 0 )); then
@@ -51,8 +48,4 @@ for length in 259 260 261 520 1100; do
     fi
 done
 
-if (( failures > 0 )); then
-    echo "$failures failures"
-    exit 1
-fi
-echo "module paths of 259 to 1100 characters reported whole"
+finish

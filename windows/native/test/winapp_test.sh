@@ -9,13 +9,8 @@ set -uo pipefail
 wine_run="$1"
 probe_dir="$(dirname "$2")"
 probe="$(basename "$2")"
+source "$(dirname "${BASH_SOURCE[0]}")/../../../test/support/test_lib.sh" || exit 1
 cd "$probe_dir" || exit 1
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
 
 # Runs the probe from Wine's console shell, so that a logging run attaches to
 # that console. Sets $out (all console and standard error lines) and $rc.
@@ -100,8 +95,4 @@ grep -qE 'L"Unknown error"' <<<"$box_calls" || fail "message box for int: $box_c
 
 [[ -z "$(boxes ok)" ]] || fail "message box shown for a run without error"
 
-if ((failures > 0)); then
-    echo "$failures check(s) failed" >&2
-    exit 1
-fi
-echo "all checks passed"
+finish

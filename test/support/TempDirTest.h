@@ -1,7 +1,9 @@
 #pragma once
 
-// Tests on the real file system: a fresh directory per test, and the records
-// the logger receives meanwhile.
+// A test on the real file system, in a fresh directory of its own.
+//
+// Header only, so that the support library needs no more than the share
+// layer; the programs using it link the Windows layer for the file helpers.
 
 #include <windows.h>
 
@@ -13,31 +15,14 @@
 #include <string>
 
 #include "DirectoryIterator.h"
-#include "Log.h"
+#include "LogCapture.h"
 #include "WinFileUtils.h"
 
-namespace filetest {
-
-class LogCapture : public LogAppender {
-public:
-    LogCapture() : previous(Logger::instance().installAppender(this)) {}
-    ~LogCapture() override { Logger::instance().installAppender(previous); }
-    void append(const LogEvent& e) override { records.push_back(e.levelName + L": " + e.message); }
-    bool contains(const tstring& r) const {
-        return std::find(records.begin(), records.end(), r) != records.end();
-    }
-
-    tstring_array records;
-
-private:
-    LogAppender* previous;
-};
+namespace bmtest {
 
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous = Logger::instance().installAppender(&quiet);
-        Logger::instance().setThreshold(LogLevel::Trace);
         dir = FileUtils::createTempDirectory(L"bmtest", L"", FileUtils::getTempDirectory());
     }
     // Plain Win32 first, so that a fault in the code under test cannot leave litter.
@@ -46,7 +31,6 @@ protected:
             SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
         FileUtils::deleteDirectoryRecursive(dir, std::nothrow);
-        Logger::instance().installAppender(previous);
     }
 
     tstring path(const tstring& name) const { return dir + L"\\" + name; }
@@ -74,19 +58,8 @@ protected:
     tstring dir;
 
 private:
-    NopLogAppender quiet;
-    LogAppender* previous = nullptr;
+    // Keeps the test's output free of the file helpers' trace records.
+    LogCapture quiet;
 };
 
-// The message of the runtime error that `body` raised, or a note that it raised none.
-template <class Body>
-std::string errorOf(Body body) {
-    try {
-        body();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
-
-}  // namespace filetest
+}  // namespace bmtest

@@ -1,4 +1,4 @@
-# Shared by the wrapper's test scripts; sourced, not run.
+# Shared by the test and benchmark scripts; sourced, not run.
 #
 # Checks count failures instead of stopping, so one run reports them all;
 # finish() turns the count into the exit status.
