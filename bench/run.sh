@@ -19,6 +19,7 @@ set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source test/support/test_lib.sh
+source bench/packages.sh
 
 build=build
 runs=5
@@ -35,7 +36,7 @@ sizes=("$@")
 
 build="$(cd "$build" && pwd)"
 work="$build/bench"
-mkdir -p "$work/packages"
+mkdir -p "$work"
 
 cmake --build "$build" --target brumlet brumlet-wrapper msiexec_standin bench_baseline >/dev/null
 tool="$build/packager/brumlet.exe"
@@ -48,24 +49,6 @@ unset DISPLAY WAYLAND_DISPLAY BRUMLET_STANDIN_REPORT BRUMLET_STANDIN_EXIT BRUMLE
 WINEDLLOVERRIDES_EXTRA=";msiexec.exe=n"
 use_prefix_copy "$build/wineprefix" "$work/prefix"
 cp "$build/wrapper/test/msiexec_standin.exe" "$work/prefix/drive_c/windows/system32/msiexec.exe"
-
-# A real installer package of about $1 MiB: the payload is random, so the
-# package's cabinet cannot compress it away.
-package() {
-    local msi="$work/packages/package-$1.msi"
-    if [[ ! -f "$msi" ]]; then
-        local tmp="$work/packages/make-$1"
-        rm -rf "$tmp"
-        mkdir -p "$tmp"
-        cp packager/test/tool_* "$tmp/"
-        head -c $(($1 * 1024 * 1024)) /dev/urandom >"$tmp/large.bin"
-        (cd "$tmp" && wixl -o package.msi -D "ProductCode={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E0FF}" \
-            -D Large=large.bin tool_package.wxs)
-        mv "$tmp/package.msi" "$msi"
-        rm -rf "$tmp"
-    fi
-    echo "$msi"
-}
 
 # Runs the Windows program $@ to its end; sets $ms (wall time) and, with
 # $sample set, $rss (the highest RssAnon seen, KiB). Any exit code but 0
@@ -103,7 +86,7 @@ printf 'stub: %s bytes; %d runs per figure; wall time in ms, RssAnon in MiB\n\n'
 printf '| package | setup time | baseline time | ratio | setup RssAnon | baseline RssAnon | difference |\n'
 printf '| ---: | ---: | ---: | ---: | ---: | ---: | ---: |\n'
 for size in "${sizes[@]}"; do
-    msi="$(package "$size")"
+    msi="$(bench_package "$size" "$build")"
     setup="$work/setup-$size.exe"
     if [[ ! "$setup" -nt "$msi" || ! "$setup" -nt "$stub" || ! "$setup" -nt "$tool" ]]; then
         "${wine[@]}" "$tool" wrap "$(winpath "$msi")" -o "$(winpath "$setup")" \

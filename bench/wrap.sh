@@ -13,16 +13,9 @@ wine_run="$build/wine-run.sh"
 work="$build/bench-wrap"
 [[ -f "$tool" ]] || { echo "no $tool: build the project first" >&2; exit 1; }
 
+source bench/packages.sh
 mkdir -p "$work"
-msi="$work/bench.msi"
-if [[ ! -f "$msi" ]]; then
-    echo "making a 512 MiB package (once; kept in $work)"
-    cp packager/test/tool_* "$work/"
-    head -c $((512 * 1024 * 1024)) /dev/urandom >"$work/large.bin"
-    (cd "$work" && wixl -o bench.msi -D "ProductCode={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}" \
-        -D Large=large.bin tool_package.wxs)
-    rm -f "$work/large.bin"
-fi
+msi="$(bench_package 512 "$build")"
 
 "$wine_run" --start-server >/dev/null
 trap '"$wine_run" --stop-server >/dev/null; rm -f "$work/copy.msi" "$work/bench-setup.exe"' EXIT
@@ -36,8 +29,8 @@ best_of_three() {
         start="$(date +%s.%N)"
         "$@" >/dev/null
         end="$(date +%s.%N)"
-        t="$(echo "$end - $start" | bc)"
-        if [[ -z "$best" ]] || (($(echo "$t < $best" | bc))); then
+        t="$(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')"
+        if [[ -z "$best" ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then
             best="$t"
         fi
     done
@@ -50,5 +43,6 @@ wrap_time="$(best_of_three "$wine_run" "$tool" wrap "$msi" -o "$work/bench-setup
 start_time="$(best_of_three "$wine_run" "$tool" --version)"
 printf 'package:            %d bytes\n' "$size"
 printf 'cp:                 %s s\n' "$cp_time"
-printf 'brumlet wrap:       %s s  (%.1f x cp)\n' "$wrap_time" "$(echo "$wrap_time / $cp_time" | bc -l)"
+printf 'brumlet wrap:       %s s  (%s x cp)\n' "$wrap_time" \
+    "$(awk -v w="$wrap_time" -v c="$cp_time" 'BEGIN { printf "%.1f", w / c }')"
 printf '  of which Wine and tool start-up (brumlet --version): %s s\n' "$start_time"
