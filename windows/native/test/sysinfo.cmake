@@ -3,7 +3,7 @@ set_target_properties(brumlet_dll_fixture PROPERTIES PREFIX "")
 target_link_libraries(brumlet_dll_fixture PRIVATE brumlet_win)
 
 brumlet_add_test(NAME dll_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/WinDll_test.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/WinDll_test.cpp ${CMAKE_CURRENT_LIST_DIR}/UniqueHandle_test.cpp
     LIBS brumlet_win)
 add_dependencies(dll_test brumlet_dll_fixture)
 
