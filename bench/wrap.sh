@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints how long brumlet.exe takes to wrap a 512 MiB package under Wine,
 # beside the time cp takes to copy the same file. Both read the package from
-# the page cache; the best of three runs of each is shown.
+# the page cache; the median of five runs of each is shown.
 #
 #   bash bench/wrap.sh [build dir]     (default: build; build it first)
 set -euo pipefail
@@ -21,26 +21,27 @@ msi="$(bench_package 512 "$build")"
 trap '"$wine_run" --stop-server >/dev/null; rm -f "$work/copy.msi" "$work/bench-setup.exe"' EXIT
 cat "$msi" >/dev/null
 
-# Seconds of the fastest of three runs of the command.
-best_of_three() {
-    local best="" t
-    for _ in 1 2 3; do
+# Median seconds of five runs of the command, each writing a new file $1 (or
+# none, when $1 is empty): the output of the run before is deleted first, as replacing a file by renaming
+# makes ext4 write the old one out, which neither side should pay for here.
+median_of_five() {
+    local out="$1" t
+    shift
+    for _ in 1 2 3 4 5; do
+        [[ -z "$out" ]] || rm -f "$out"
+        sync
         local start end
-        start="$(date +%s.%N)"
+        start="$(date +%s%N)"
         "$@" >/dev/null
-        end="$(date +%s.%N)"
-        t="$(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')"
-        if [[ -z "$best" ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then
-            best="$t"
-        fi
-    done
-    printf '%.2f' "$best"
+        end="$(date +%s%N)"
+        echo $(((end - start) / 1000000))
+    done | sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", v[3] / 1000 }'
 }
 
 size="$(stat -c %s "$msi")"
-cp_time="$(best_of_three cp "$msi" "$work/copy.msi")"
-wrap_time="$(best_of_three "$wine_run" "$tool" wrap "$msi" -o "$work/bench-setup.exe")"
-start_time="$(best_of_three "$wine_run" "$tool" --version)"
+cp_time="$(median_of_five "$work/copy.msi" cp "$msi" "$work/copy.msi")"
+wrap_time="$(median_of_five "$work/bench-setup.exe" "$wine_run" "$tool" wrap "$msi" -o "$work/bench-setup.exe")"
+start_time="$(median_of_five "" "$wine_run" "$tool" --version)"
 printf 'package:            %d bytes\n' "$size"
 printf 'cp:                 %s s\n' "$cp_time"
 printf 'brumlet wrap:       %s s  (%s x cp)\n' "$wrap_time" \

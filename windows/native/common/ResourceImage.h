@@ -49,8 +49,8 @@ public:
     // valid until write() returns.
     void set(const Key& type, const Key& name, WORD language, const void* data, std::uint64_t size);
 
-    // Writes the whole executable, with its checksum, to `path` (a new or
-    // truncated file).
+    // Writes the whole executable, with its checksum, to `path`, replacing
+    // whatever the file held.
     void write(const tstring& path) const;
 
 private:
