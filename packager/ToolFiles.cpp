@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "StagedFileWriter.h"
 #include "ToolError.h"
 #include "UniqueHandle.h"
 #include "WinErrorHandling.h"
@@ -76,14 +77,10 @@ bool sameFile(const tstring& a, const tstring& b) {
     DWORD error = ERROR_SUCCESS;
     UniqueHandle fa = openForReading(a, error);
     UniqueHandle fb = openForReading(b, error);
-    BY_HANDLE_FILE_INFORMATION ia;
-    BY_HANDLE_FILE_INFORMATION ib;
-    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) ||
-        !GetFileInformationByHandle(fb.get(), &ib)) {
+    if (!fa || !fb) {
         return false;
     }
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    return FileUtils::FileId::of(fa.get(), a) == FileUtils::FileId::of(fb.get(), b);
 }
 
 }  // namespace ToolFiles
