@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the command line needs of the machine it runs on, one source per
+// platform (packager/win, packager/posix). Text is UTF-8 throughout; Windows
+// converts at its edge (its paths, arguments and console are UTF-16).
+namespace ToolPlatform {
+
+// The arguments after the program name.
+std::vector<std::string> arguments(int argc, char** argv);
+
+// One line each, best effort: a closed pipe does not turn success into failure.
+void printOut(const std::string& line);
+void printErr(const std::string& line);
+
+// The bare stub the tool takes when --stub is not given: beside brumlet.exe on
+// Windows; on Linux <prefix>/share/brumlet/brumlet-wrapper.exe of an installed
+// tool, or the one beside the program in a build tree.
+std::string defaultStub();
+
+std::string absolutePath(const std::string& path);
+bool isDirectory(const std::string& path);
+bool exists(const std::string& path);
+// Whether both paths name the same existing file, through any spelling.
+bool sameFile(const std::string& a, const std::string& b);
+
+}  // namespace ToolPlatform
