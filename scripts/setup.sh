@@ -22,6 +22,11 @@ packages=(
     x11-utils
     osslsigncode
     openssl
+    clang
+    libclang-rt-14-dev
+    libfuzzer-14-dev
+    libmsi-dev
+    pkg-config
 )
 
 missing=()
