@@ -15,10 +15,10 @@ namespace image {
 // that is Stub::check's.
 class PeFile {
 public:
-    static const std::uint16_t machineAmd64 = 0x8664;
-    static const std::uint16_t subsystemWindowsGui = 2;
-    static const std::uint16_t characteristicDll = 0x2000;
-    static const std::uint32_t sectionHeaderSize = 40;
+    static constexpr std::uint16_t machineAmd64 = 0x8664;
+    static constexpr std::uint16_t subsystemWindowsGui = 2;
+    static constexpr std::uint16_t characteristicDll = 0x2000;
+    static constexpr std::uint32_t sectionHeaderSize = 40;
     enum Directory : unsigned {
         resourceDirectory = 2,
         certificateDirectory = 4,
@@ -56,6 +56,8 @@ public:
     const std::vector<Section>& sections() const noexcept { return sectionList; }
     // A directory the optional header does not have reads as zeros.
     DataDirectory directory(unsigned index) const noexcept;
+    // How many directories the optional header has room for (at most 16).
+    std::uint32_t directoryCount() const noexcept { return directories; }
 
     // File offsets of the fields a writer mends.
     std::uint64_t numberOfSectionsOffset() const noexcept { return ntOffset + 6; }
@@ -90,7 +92,7 @@ private:
     std::uint32_t headersSize = 0;
     std::uint32_t imageSize = 0;
     std::uint32_t initializedSize = 0;
-    std::uint32_t directoryCount = 0;
+    std::uint32_t directories = 0;
     std::vector<Section> sectionList;
 };
 

@@ -12,8 +12,8 @@ namespace image {
 // is what Explorer and the version API read.
 class VersionInfo {
 public:
-    static const std::uint16_t language = 0x409;
-    static const std::uint16_t codePage = 1200;
+    static constexpr std::uint16_t language = 0x409;
+    static constexpr std::uint16_t codePage = 1200;
 
     // Takes "a.b.c.d" with one to four numeric fields of 0 to 65535; missing
     // fields are 0. Raises FormatError on anything else and keeps 0.0.0.0.
