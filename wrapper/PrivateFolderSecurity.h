@@ -6,10 +6,12 @@
 
 namespace FileUtils {
 
-// Security attributes for a folder that only SYSTEM, the Administrators group
-// and the current user may use. The list is protected, so the parent passes
-// nothing on, and the folder's files and subfolders inherit the same three
-// entries.
+// The security descriptor of a folder that only SYSTEM, the Administrators
+// group and the current user may use, for an elevated process. The list is
+// protected, so the parent passes nothing on, and the folder's files and
+// subfolders inherit the same three entries. A High mandatory label (no write
+// up) keeps out processes below High integrity, among them the user's own
+// processes that are not elevated, which the user's entry would admit.
 class PrivateFolderSecurity {
 public:
     PrivateFolderSecurity();
@@ -17,11 +19,10 @@ public:
     PrivateFolderSecurity(const PrivateFolderSecurity&) = delete;
     PrivateFolderSecurity& operator=(const PrivateFolderSecurity&) = delete;
 
-    LPSECURITY_ATTRIBUTES get() { return &attributes; }
+    PSECURITY_DESCRIPTOR get() const { return descriptor.get(); }
 
 private:
     UniqueLocalPtr<void> descriptor;
-    SECURITY_ATTRIBUTES attributes = {};
 };
 
 }  // namespace FileUtils
