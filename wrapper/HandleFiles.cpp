@@ -44,7 +44,7 @@ bool wineObjectPath(HANDLE handle, tstring& path) {
     return true;
 }
 
-bool finalPathOf(HANDLE handle, tstring& path) {
+bool tryFinalPath(HANDLE handle, tstring& path) {
     // The longest path the system takes, with its "\\?\UNC\" prefix.
     const size_t longest = 32768 + 8;
     std::vector<wchar_t> buffer(MAX_PATH);
@@ -108,7 +108,7 @@ UniqueHandle openAt(HANDLE folder, const tstring& name, ACCESS_MASK access, ULON
 
 tstring finalPathOf(HANDLE handle, const tstring& path) {
     tstring result;
-    if (!finalPathOf(handle, result)) {
+    if (!tryFinalPath(handle, result)) {
         BM_THROW_SYSERROR("GetFinalPathNameByHandle(" << path << ") failed",
                           GetFinalPathNameByHandleW);
     }
@@ -129,7 +129,7 @@ bool isExactly(HANDLE handle, const tstring& path) {
     DWORD attributes = 0;
     tstring actual;
     if (!attributesOf(handle, attributes) || isReparsePoint(attributes) ||
-        !finalPathOf(handle, actual) || !tstrings::equals(actual, path, tstrings::IgnoreCase)) {
+        !tryFinalPath(handle, actual) || !tstrings::equals(actual, path, tstrings::IgnoreCase)) {
         return false;
     }
     // By path: the attributes show a link to a folder under Wine too, and
