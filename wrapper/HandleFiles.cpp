@@ -75,12 +75,17 @@ bool attributesOf(HANDLE handle, DWORD& attributes) {
     return true;
 }
 
-bool sameObject(HANDLE a, HANDLE b) {
-    BY_HANDLE_FILE_INFORMATION x = {};
-    BY_HANDLE_FILE_INFORMATION y = {};
-    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+bool tryFileIndex(HANDLE handle, ULONGLONG& index) {
+    IO_STATUS_BLOCK io = {};
+    LARGE_INTEGER value = {};
+    // FileInternalInformation, which the headers do not name.
+    const FILE_INFORMATION_CLASS internalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+    if (!NT_SUCCESS(
+            NtQueryInformationFile(handle, &io, &value, sizeof(value), internalInformation))) {
+        return false;
+    }
+    index = static_cast<ULONGLONG>(value.QuadPart);
+    return true;
 }
 
 }  // namespace
@@ -140,11 +145,28 @@ bool isExactly(HANDLE handle, const tstring& path) {
         return false;
     }
     // Attributes only, shared with everybody: this stands in nobody's way.
+    // The same index under the same final path is the same file: the path
+    // names the volume.
     const UniqueHandle there(
         CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return there && sameObject(handle, there.get());
+    ULONGLONG held = 0;
+    ULONGLONG found = 0;
+    tstring foundPath;
+    return there && tryFileIndex(handle, held) && tryFileIndex(there.get(), found) &&
+           held == found && tryFinalPath(there.get(), foundPath) &&
+           tstrings::equals(foundPath, path, tstrings::IgnoreCase);
+}
+
+ULONGLONG fileIndexOf(HANDLE handle, const tstring& path) {
+    ULONGLONG index = 0;
+    if (!tryFileIndex(handle, index)) {
+        BM_THROW_SYSERROR_CODE(
+            "NtQueryInformationFile(" << path << ", FileInternalInformation) failed", CreateFileW,
+            ERROR_INVALID_FUNCTION);
+    }
+    return index;
 }
 
 std::vector<FolderEntry> listFolder(HANDLE folder, const tstring& path) {

@@ -8,7 +8,6 @@
 
 #include <vector>
 
-#include "StagedFileWriter.h"
 #include "UniqueHandle.h"
 #include "tstrings.h"
 
@@ -36,6 +35,11 @@ tstring plainPath(const tstring& path);
 // of a link whatever the flags say and keeps a moved object's old path, so
 // the others are what shows a substitution there.
 bool isExactly(HANDLE handle, const tstring& path);
+
+// The number of the file `handle` is open on within its volume. Cheap, where
+// the volume's serial number takes milliseconds under Wine; for handles known
+// to be on one volume. `path` names the file in errors.
+ULONGLONG fileIndexOf(HANDLE handle, const tstring& path);
 
 struct FolderEntry {
     tstring name;

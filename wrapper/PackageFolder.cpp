@@ -219,7 +219,7 @@ PackageFolder::~PackageFolder() {
 tstring PackageFolder::addPackage(const tstring& name, const void* data, size_t size) {
     const tstring final = dirFinal + L"\\" + name;
     const tstring path = plainPath(final);
-    FileId written;
+    ULONGLONG written = 0;
     {
         // Written through the handle that made it, which admits readers only:
         // nobody takes a handle to write through while it is being written.
@@ -233,7 +233,7 @@ tstring PackageFolder::addPackage(const tstring& name, const void* data, size_t 
         }
         LOG_TRACE("Created [" << path << "] file");
         writeAll(writer.get(), data, size, path);
-        written = FileId::of(writer.get(), path);
+        written = fileIndexOf(writer.get(), path);
         // Closing is where a delayed write error would show.
         if (!CloseHandle(writer.release())) {
             BM_THROW_SYSERROR("CloseHandle(" << path << ") failed", CloseHandle);
@@ -262,8 +262,9 @@ tstring PackageFolder::addPackage(const tstring& name, const void* data, size_t 
     // have replaced the file, put a link in its place or written to it and
     // let go again.
     const char* const changed = "] was changed by another process before msiexec started";
+    // In the held folder and not through a link: on the same volume.
     if (!isExactly(packageHandle.get(), final) ||
-        FileId::of(packageHandle.get(), path) != written) {
+        fileIndexOf(packageHandle.get(), path) != written) {
         BM_THROW_MSG("[" << path << changed);
     }
     // Compared through a mapping of the held file: reading it into a buffer
