@@ -9,8 +9,8 @@ namespace FileUtils {
 namespace {
 
 // Not in the headers for the Windows versions this program is built for:
-// FileDispositionInfoEx arrived with Windows 10 1709, the read-only flag with
-// 1809.
+// FileDispositionInfoEx and POSIX semantics arrived with Windows 10 1607, the
+// read-only flag with 1809.
 const FILE_INFO_BY_HANDLE_CLASS fileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 const DWORD dispositionDelete = 0x1;
 const DWORD dispositionPosixSemantics = 0x2;

@@ -17,7 +17,6 @@ namespace FileUtils {
 // that folder as root), never following a link or junction at the name: with
 // FILE_OPEN_REPARSE_POINT among `options` Windows opens the link itself.
 // Returns an empty owner and sets `error` to the system error on failure.
-// `path` names the object in errors and traces only.
 UniqueHandle openAt(HANDLE folder, const tstring& name, ACCESS_MASK access, ULONG share,
                     ULONG disposition, ULONG options, DWORD& error,
                     PSECURITY_DESCRIPTOR security = nullptr);
