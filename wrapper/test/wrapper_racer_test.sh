@@ -5,6 +5,9 @@
 # wins each race: the stand-in reads our package or none, nothing is written
 # into the racer's folders, nothing outside the setup program's folder is
 # deleted, and the run either succeeds or exits with -1 and its message.
+# Under Wine only: on Windows the new folder cannot be raced at all (it is
+# created and opened in one step), and symbolic links need a privilege,
+# which junctions do not.
 #
 #   wrapper_racer_test.sh <shared prefix> <test folder> <prefix copy> <hello.msi> <racer>
 #                         [attempts per variant]
