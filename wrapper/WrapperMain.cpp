@@ -100,11 +100,15 @@ void installCommand() {
     // "msiexec /i package ARGS" means, words it alone understands included.
     msiexec.setRawArgs(argumentsAsTyped());
 
-    folder.verify("before msiexec started");
+    folder.verify(L"before msiexec started");
     // The wait keeps the package in place for as long as msiexec may read it.
-    const DWORD code = msiexec.execAndWaitForExit();
-    folder.verify("while msiexec ran");
-    exitCode = static_cast<int>(code);
+    const int code = static_cast<int>(msiexec.execAndWaitForExit());
+    // The run still fails: what msiexec read may not have been our package.
+    // Its exit code is told all the same, as the installation may have run.
+    folder.verify(
+        (tstrings::MessageBuilder() << "while msiexec ran; msiexec's exit code was " << code)
+            .tstr());
+    exitCode = code;
 }
 
 }  // namespace

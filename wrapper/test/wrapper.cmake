@@ -58,3 +58,22 @@ add_test(NAME wrapper_stub_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/wrapper_stub_test.sh" "${CMAKE_OBJDUMP}"
             $<TARGET_FILE:brumlet-wrapper>
             "${CMAKE_CURRENT_BINARY_DIR}/hello setup.exe")
+
+# The racer is a native Linux program: the cross build's C compiler is
+# MinGW's, so the host's cc is called by name.
+add_custom_command(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/folder_racer"
+    COMMAND cc -O2 -Wall -Wextra -Werror -o "${CMAKE_CURRENT_BINARY_DIR}/folder_racer"
+            "${CMAKE_CURRENT_LIST_DIR}/folder_racer.c"
+    DEPENDS "${CMAKE_CURRENT_LIST_DIR}/folder_racer.c"
+    VERBATIM)
+add_custom_target(wrapper_test_racer ALL DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/folder_racer")
+
+# Links swapped in for the package folder, the package and what the removal
+# walks, by a native racer, in the stand-in test's prefix copy (hence its
+# lock too).
+add_test(NAME wrapper_racer_test
+    COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/wrapper_racer_test.sh" "${BRUMLET_WINE_PREFIX}"
+            "${CMAKE_CURRENT_BINARY_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/standin-prefix"
+            "${wrapper_test_hello_msi}" "${CMAKE_CURRENT_BINARY_DIR}/folder_racer")
+set_tests_properties(wrapper_racer_test PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK brumlet_msi TIMEOUT 300)

@@ -100,12 +100,19 @@ for how in write replace delete swapdir; do
     expect_line_in_re 'attack=refused\r?' "$report" "attack by $how"
     cmp -s "$report.msi" "$hello_msi" || fail "attack by $how: msiexec read another package"
 done
-# Moving the folder's parent cannot be stopped, only noticed.
+# Only under Wine: NTFS refuses to rename a folder while a file below it is
+# open, Wine allows it. Then it can only be noticed, msiexec's exit code is
+# told, and nothing is deleted: the folder's handles lead to the old place,
+# its path to the new folder the stand-in made.
 export BRUMLET_STANDIN_ATTACK=swapparent
-run_standin 0 "hello setup.exe" /qn
+allow_left=1 run_standin 1603 "hello setup.exe" /qn
 expect_code -1 "attack by swapping the parent"
-expect_match_in '^\[.*\.tmp\] was moved or replaced by another process while msiexec ran$' "$err" \
-    "attack by swapping the parent"
+expect_match_in '^\[.*\.tmp\] was moved or replaced by another process while msiexec ran; msiexec.s exit code was 1603$' \
+    "$err" "attack by swapping the parent"
+[[ "$(cat "$temp_dir"/*.tmp/main.msi)" == planted ]] ||
+    fail "attack by swapping the parent: the stand-in's folder was touched"
+cmp -s "$temp_dir".old/*.tmp/main.msi "$hello_msi" ||
+    fail "attack by swapping the parent: the package moved with the parent was touched"
 rm -rf "$temp_dir.old"
 unset BRUMLET_STANDIN_ATTACK
 
@@ -116,6 +123,20 @@ run_standin 0 "hello setup.exe" /qn
 expect_code 0 "package held after msiexec"
 unset BRUMLET_STANDIN_HOLD
 
+# --- A temporary folder of about 250 characters, so that the package path is
+# longer than MAX_PATH: no check of the folder is bound to that length.
+saved_temp_dir="$temp_dir"
+temp_dir="$PWD/long"
+while (($(printf '%s' "$(winpath "$temp_dir")" | wc -c) < 240)); do
+    temp_dir+="/$(head -c 40 /dev/zero | tr '\0' l)"
+done
+run_standin 0 "hello setup.exe" /qn
+expect_code 0 "long temporary folder"
+(($(sed -n 2p <<<"$args" | wc -c) > 261)) || fail "long temporary folder: package path not long:"$'\n'"$args"
+cmp -s "$report.msi" "$hello_msi" || fail "long temporary folder: msiexec did not find the embedded package"
+rm -rf "$PWD/long"
+temp_dir="$saved_temp_dir"
+
 # --- A full disk is reported with the file and the system's reason. Needs a
 # small file system of its own, which only root can mount.
 disk="$PWD/standin-full-disk"
@@ -125,8 +146,8 @@ if mount -t tmpfs -o size=8k tmpfs "$disk" 2>/dev/null; then
     temp_dir="$disk/temp"
     run_standin 0 "hello setup.exe" /qn
     expect_code -1 "full disk"
-    expect_match_in '^WriteFile\(.*\\qzt-?[0-9]+\.tmp\) failed\. System error \[112\]\(.+\)$' "$err" \
-        "full disk"
+    expect_match_in '^WriteFile\(.*\\-?[0-9]+\.tmp\\main\.msi\) failed\. System error \[112\]\(.+\)$' \
+        "$err" "full disk"
     [[ "$args" == "not started" ]] || fail "full disk: msiexec started"
     temp_dir="$saved_temp_dir"
     # Lazily: the wineserver may still hold the folder for a moment.

@@ -16,8 +16,8 @@ shift
 
 # Present on every Windows installation; msi.dll is not among them on
 # purpose: it is bound at run time from the system directory.
-system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
-    shell32.dll shlwapi.dll user32.dll version.dll "
+system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ntdll.dll ole32.dll "
+system_dlls+="oleaut32.dll shell32.dll shlwapi.dll user32.dll version.dll "
 
 for exe in "$@"; do
     name="$(basename "$exe")"

@@ -30,7 +30,7 @@ StagedFileWriter::StagedFileWriter(const tstring& dstPath) : dstPath(dstPath) {
     cleaner.addFile(tmpPath);
 }
 
-void StagedFileWriter::write(const void* data, size_t size) {
+void writeAll(HANDLE file, const void* data, size_t size, const tstring& path) {
     // In pieces of a megabyte: Linux copies a mapped file into another about
     // three times faster so than in one write of hundreds of megabytes
     // (measured under Wine and natively).
@@ -39,16 +39,20 @@ void StagedFileWriter::write(const void* data, size_t size) {
     while (size > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min(size, piece));
         DWORD written = 0;
-        if (!WriteFile(file.get(), p, chunk, &written, nullptr)) {
-            BM_THROW_SYSERROR("WriteFile(" << tmpPath << ") failed", WriteFile);
+        if (!WriteFile(file, p, chunk, &written, nullptr)) {
+            BM_THROW_SYSERROR("WriteFile(" << path << ") failed", WriteFile);
         }
         if (written == 0) {
-            BM_THROW_SYSERROR_CODE("WriteFile(" << tmpPath << ") failed", WriteFile,
+            BM_THROW_SYSERROR_CODE("WriteFile(" << path << ") failed", WriteFile,
                                    ERROR_WRITE_FAULT);
         }
         p += written;
         size -= written;
     }
+}
+
+void StagedFileWriter::write(const void* data, size_t size) {
+    writeAll(file.get(), data, size, tmpPath);
 }
 
 FileId StagedFileWriter::finalize() {
@@ -63,9 +67,8 @@ FileId StagedFileWriter::finalize() {
     std::copy(dstPath.begin(), dstPath.end(), rename->FileName);
     if (!SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
                                     static_cast<DWORD>(buffer.size()))) {
-        BM_THROW_SYSERROR("MoveFileEx(" << tmpPath << ", " << dstPath << ", "
-                                        << (MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
-                                        << ") failed",
+        BM_THROW_SYSERROR("SetFileInformationByHandle(" << tmpPath << ", FileRenameInfo, "
+                                                        << dstPath << ") failed",
                           SetFileInformationByHandle);
     }
     cleaner.cancel();

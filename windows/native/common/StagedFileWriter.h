@@ -25,6 +25,10 @@ struct FileId {
     bool operator!=(const FileId& other) const { return !(*this == other); }
 };
 
+// Writes all of `data` through `file` in pieces of a megabyte. A failure
+// raises with the system's reason, naming `path`.
+void writeAll(HANDLE file, const void* data, size_t size, const tstring& path);
+
 // Writes a file under a temporary name beside its destination and moves it
 // into place only when finalized, so the destination is either replaced
 // whole or left exactly as it was. From its creation until it is finalized

@@ -100,8 +100,7 @@ tstring::size_type firstLevelEnd(const tstring& s) {
     return skipComponents(2, 2);
 }
 
-void createDirectoryImpl(const tstring& path, tstring_array* createdDirs, bool exclusive,
-                         LPSECURITY_ATTRIBUTES lastLevelSecurity = nullptr) {
+void createDirectoryImpl(const tstring& path, tstring_array* createdDirs, bool exclusive) {
     if (path.empty()) {
         return;
     }
@@ -109,8 +108,7 @@ void createDirectoryImpl(const tstring& path, tstring_array* createdDirs, bool e
     for (tstring::size_type pos = s.find_first_of(L"\\/", firstLevelEnd(s)); pos != tstring::npos;
          pos = s.find_first_of(L"\\/", pos + 1)) {
         const bool last = pos + 1 == s.size();
-        createDir(s.substr(0, pos + 1), last ? lastLevelSecurity : nullptr, createdDirs,
-                  exclusive && last);
+        createDir(s.substr(0, pos + 1), nullptr, createdDirs, exclusive && last);
     }
 }
 
@@ -313,8 +311,7 @@ tstring createTempFile(const tstring& path) {
     return createTempFile(replaceSuffix(basename(path)), suffix(path), dirname(path));
 }
 
-tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir,
-                            LPSECURITY_ATTRIBUTES security) {
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
     const tstring path = createTempFile(prefix, suffix, baseDir);
     deleteFile(path);
     if (beforeTempDirectoryCreated) {
@@ -323,7 +320,7 @@ tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const 
     // Between the deletion and the creation anybody may take the name. A
     // directory found there is not ours, and whatever we put into it could be
     // swapped under us: only a directory this call creates will do.
-    createDirectoryImpl(path, nullptr, true, security);
+    createDirectoryImpl(path, nullptr, true);
     return path;
 }
 

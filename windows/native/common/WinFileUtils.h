@@ -41,9 +41,7 @@ tstring createTempFile(const tstring& path);
 
 // Like createTempFile but a directory, and always one this call created: a
 // directory somebody else put under the chosen name is refused, never reused.
-// `security`, when given, is the new directory's own.
-tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir,
-                            LPSECURITY_ATTRIBUTES security = nullptr);
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
 
 // Creates the directory and every missing ancestor; an existing directory is
 // fine. Each directory created is appended to `createdDirs`, parents first.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "ErrorOf.h"
 #include "StagedFileWriter.h"
 #include "TempDirTest.h"
 
@@ -73,7 +74,11 @@ TEST_F(StagedWrite, AFailureBeforeFinalizeLeavesNoTraceBehind) {
     {
         StagedFileWriter writer(dst);
         writer.write("new", 3);
-        EXPECT_THROW(writer.finalize(), std::runtime_error);
+        // The rename through the handle is named, with its own error.
+        EXPECT_THAT(
+            bmtest::errorOf([&] { writer.finalize(); }),
+            HasSubstr("SetFileInformationByHandle(" + tstrings::toUtf8(path(L"qzt1000.tmp")) +
+                      ", FileRenameInfo, " + tstrings::toUtf8(dst) + ") failed. System error ["));
     }
     CloseHandle(h);
     expectUntouched();

@@ -3,7 +3,6 @@ brumlet_add_test(NAME files_test
         ${CMAKE_CURRENT_LIST_DIR}/WinFileUtils_test.cpp
         ${CMAKE_CURRENT_LIST_DIR}/ScopedDeleter_test.cpp
         ${CMAKE_CURRENT_LIST_DIR}/StagedFileWriter_test.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/PackageFolder_test.cpp
     LIBS brumlet_win)
 
 # The staged writer once more under a file size limit, so that its writes fail

@@ -35,17 +35,14 @@ tstring currentUserSid() {
 }  // namespace
 
 PrivateFolderSecurity::PrivateFolderSecurity() {
-    const tstring sddl =
-        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + currentUserSid() + L")";
+    const tstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + currentUserSid() +
+                         L")S:(ML;OICI;NW;;;HI)";
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                               descriptor.put(), nullptr)) {
         BM_THROW_SYSERROR(
             "ConvertStringSecurityDescriptorToSecurityDescriptor(" << sddl << ") failed",
             ConvertStringSecurityDescriptorToSecurityDescriptorW);
     }
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = descriptor.get();
-    attributes.bInheritHandle = FALSE;
 }
 
 }  // namespace FileUtils
