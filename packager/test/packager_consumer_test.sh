@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Brumlet used by another CMake project through add_subdirectory(): only
-# what the setup program needs is built (no tests, no GoogleTest), the setup
+# what the setup program needs is built (no tests, no GoogleTest), without
+# running Wine (the packaging tool is built for the build machine), the setup
 # program carries its own runtime and installs and removes the sample in a
 # fresh Wine prefix, and a PRODUCT_CODE that the package contradicts stops
 # the build with both codes named.
@@ -18,8 +19,13 @@ cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" \
     { fail "configure failed: $(tail -n 20 "$build.log")"; finish; }
 trap '"$build/wine-run.sh" --stop-server >/dev/null 2>&1' EXIT
 
-cmake --build "$build" --target consumer-setup >>"$build.log" 2>&1 ||
-    { fail "build failed: $(tail -n 20 "$build.log")"; finish; }
+# Cross-building the setup program runs no Wine: the build machine's own
+# tool wraps. A Wine started by the build would fail here.
+BRUMLET_WINE=false BRUMLET_WINESERVER=false cmake --build "$build" --target consumer-setup \
+    >>"$build.log" 2>&1 || { fail "build failed: $(tail -n 20 "$build.log")"; finish; }
+grep -q 'host-tool/packager/posix/brumlet wrap' "$build/build.ninja" ||
+    fail "the consumer's build does not wrap with the native tool"
+[[ ! -e "$build/wineprefix" ]] || fail "building the setup program made a Wine prefix"
 if grep -q gtest "$build/build.ninja"; then
     fail "the consumer's build knows GoogleTest targets"
 fi
@@ -36,7 +42,7 @@ status=$?
 status=$?
 [[ "$status" == 0 ]] || fail "uninstall: exit code $status"
 
-if cmake --build "$build" --target consumer-stale-code >"$build.stale" 2>&1; then
+if BRUMLET_WINE=false cmake --build "$build" --target consumer-stale-code >"$build.stale" 2>&1; then
     fail "a stale PRODUCT_CODE did not stop the build"
 fi
 stale="$(tr -d '\n' <"$build.stale")"
