@@ -21,8 +21,14 @@ struct PackageFacts {
 
 namespace PackageReader {
 
-// Raises a ToolError naming the path when the library cannot open the file
-// as an installer database or its Property table cannot be read.
-PackageFacts read(const std::string& path);
+// Raises a ToolError that begins with `label` ("package 'x.msi'") when the
+// library cannot open the file as an installer database or its Property
+// table cannot be read.
+PackageFacts read(const std::string& path, const std::string& label);
+
+// The same for a package held in memory (the one inside a setup program),
+// through a temporary copy where the library reads files only; the copy is
+// gone when the call returns.
+PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::string& label);
 
 }  // namespace PackageReader

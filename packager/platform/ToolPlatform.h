@@ -8,7 +8,8 @@
 // converts at its edge (its paths, arguments and console are UTF-16).
 namespace ToolPlatform {
 
-// The arguments after the program name.
+// The arguments after the program name. Called once, before anything else:
+// a platform sets up what it needs for the run here (Windows: its logger).
 std::vector<std::string> arguments(int argc, char** argv);
 
 // One line each, best effort: a closed pipe does not turn success into failure.
@@ -21,6 +22,8 @@ void printErr(const std::string& line);
 std::string defaultStub();
 
 std::string absolutePath(const std::string& path);
+// Whether `c` separates folders in a path ('/' and, on Windows, '\\').
+bool isSeparator(char c);
 bool isDirectory(const std::string& path);
 bool exists(const std::string& path);
 // Whether both paths name the same existing file, through any spelling.

@@ -18,7 +18,7 @@ brumlet_wine_path(tool_setup_winpath "${tool_setup_file}")
 # information, icons, manifest and checksum.
 brumlet_add_test(NAME packager_resources_test
     SOURCES "${CMAKE_CURRENT_LIST_DIR}/packager_resources_test.cpp"
-    LIBS brumlet_win version imagehlp
+    LIBS brumlet_win brumlet_image version imagehlp
     ENVIRONMENT "BRUMLET_TEST_SETUP=${tool_setup_winpath}")
 add_dependencies(packager_resources_test packager_tool_setup)
 

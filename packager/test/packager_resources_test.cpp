@@ -6,10 +6,11 @@
 #include <imagehlp.h>
 
 #include <fstream>
+#include <iterator>
 #include <vector>
 
-#include "PeImage.h"
-#include "VersionResource.h"
+#include "Checksum.h"
+#include "PeFile.h"
 #include "WinDll.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
@@ -74,36 +75,34 @@ TEST(WrappedSetup, KeepsTheManifestAndCarriesTheProductIcon) {
     FreeLibrary(module);
 }
 
+std::vector<std::uint8_t> readAll(const tstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
+}
+
 // Checked against the system's own implementation, also for a file of odd
 // length whose last word is incomplete.
 TEST(WrappedSetup, ChecksumIsTheOneTheSystemComputes) {
     const tstring path = setupPath();
-    const PeImage::Headers headers = PeImage::readHeaders(path);
-    EXPECT_TRUE(PeImage::isGuiImage64(headers));
-    EXPECT_EQ(headers.certificateSize, 0u);
+    const std::vector<std::uint8_t> bytes = readAll(path);
+    const image::PeFile pe(bytes.data(), bytes.size());
+    EXPECT_EQ(pe.subsystem(), image::PeFile::subsystemWindowsGui);
+    EXPECT_EQ(pe.directory(image::PeFile::certificateDirectory).size, 0u);
 
     DWORD stored = 0;
     DWORD computed = 0;
     ASSERT_EQ(MapFileAndCheckSumW(path.c_str(), &stored, &computed), CHECKSUM_SUCCESS);
-    EXPECT_EQ(headers.checksum, computed);
-    EXPECT_EQ(PeImage::computeChecksum(path), computed);
+    EXPECT_EQ(stored, computed);
+    EXPECT_EQ(image::Checksum::of(bytes.data(), bytes.size(), pe.checksumOffset()), computed);
 
     const tstring odd = FileUtils::joinPath(FileUtils::getTempDirectory(), L"brm-odd.exe");
     FileUtils::copyFile(path, odd, false);
     std::ofstream(odd.c_str(), std::ios::binary | std::ios::app).write("\x7f", 1);
     ASSERT_EQ(MapFileAndCheckSumW(odd.c_str(), &stored, &computed), CHECKSUM_SUCCESS);
-    EXPECT_EQ(PeImage::computeChecksum(odd), computed);
+    const std::vector<std::uint8_t> oddBytes = readAll(odd);
+    EXPECT_EQ(image::Checksum::of(oddBytes.data(), oddBytes.size(), pe.checksumOffset()), computed);
     FileUtils::deleteFile(odd);
-}
-
-TEST(VersionResource, TakesUpToFourNumbersOfSixteenBits) {
-    VersionResource v;
-    for (const wchar_t* good : {L"1", L"2.3.4", L"65535.0.1.2"}) {
-        EXPECT_NO_THROW(v.setVersion(good)) << good;
-    }
-    for (const wchar_t* bad : {L"", L"1.2.3.4.5", L"1..2", L"1.2.", L"65536", L"1.x", L".1"}) {
-        EXPECT_THROW(v.setVersion(bad), std::runtime_error) << bad;
-    }
 }
 
 }  // namespace

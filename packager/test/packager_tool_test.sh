@@ -117,7 +117,7 @@ refuse 1 "is not a Windows executable" "$empty" wrap "$pkg" -o "$empty/s.exe" --
 refuse 1 "output folder '.*/no such folder' does not exist" "$empty" wrap "$pkg" -o "$work/no such folder/s.exe"
 refuse 1 "is the package itself" "$empty" wrap "$pkg" -o "$pkg"
 cmp -s "$pkg" "$msi" || fail "a refused wrap onto the package changed it"
-refuse 1 "is not an .ico file" "$empty" wrap "$pkg" -o "$empty/s.exe" --icon "$work/text.msi"
+refuse 1 "is not a usable \\.ico file" "$empty" wrap "$pkg" -o "$empty/s.exe" --icon "$work/text.msi"
 refuse 1 "neither an installer package nor a setup program" "$empty" info "$work/text.msi"
 refuse 1 "without an embedded package" "$empty" extract "$work/stub.exe" -o "$empty/p.msi"
 refuse 1 "carries the product code 'not-a-product-code'" "$empty" info "$build/wrapper/test/bad-code-setup.exe"
@@ -127,6 +127,126 @@ refuse 2 "unknown option '--out'" "$empty" wrap "$pkg" --out "$empty/s.exe"
 refuse 2 "option -o needs a value" "$empty" extract "$setup" -o
 tool
 expect_code 2 "no arguments"
+
+# --- damaged and hostile files: one line, status 1, nothing written -----------
+# Bytes are patched in copies of real files: le32 gives the printf escapes of
+# a 32-bit value, put writes such escapes at an offset, u32 reads a value.
+le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+put() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+u32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+offset_of() { LC_ALL=C grep -obUaP "$2" "$1" | head -n 1 | cut -d: -f1; }
+bad="$work/bad"
+mkdir -p "$bad"
+
+# Setup programs. The package's data entry (RVA, size, code page 0, 0) is
+# found by its size, the package by the compound file signature.
+size="$(stat -c %s "$pkg")"
+entry=$(($(offset_of "$setup" "$(le32 "$size")"'\x00\x00\x00\x00\x00\x00\x00\x00') - 4))
+start="$(offset_of "$setup" '\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1')"
+for name in past-end empty code random damaged; do cp "$setup" "$bad/$name.exe"; done
+put "$bad/past-end.exe" $((entry + 4)) "$(le32 $((size + 65536)))"
+put "$bad/empty.exe" $((entry + 4)) "$(le32 0)"
+put "$bad/code.exe" "$entry" "$(le32 4096)" # the start of .text
+head -c 4096 /dev/urandom | dd of="$bad/random.exe" bs=1 seek="$start" conv=notrunc status=none
+put "$bad/damaged.exe" $((start + 30)) '\x20\x00' # sectors of 2^32 bytes
+head -c $((start + size / 2)) "$setup" >"$bad/cut.exe"
+head -c 1000 "$setup" >"$bad/head.exe"
+head -c 100 "$setup" >"$bad/dos.exe"
+while IFS='|' read -r name pattern; do
+    refuse 1 "$pattern" "$empty" info "$bad/$name.exe"
+    refuse 1 "$pattern" "$empty" extract "$bad/$name.exe" -o "$empty/p.msi"
+done <<'END'
+past-end|is a damaged executable: .*runs past the end
+cut|is a damaged executable: .*(outside|past the end)
+head|is a damaged executable
+dos|is a damaged executable
+empty|the package inside '.*' is not a Windows Installer package
+code|the package inside '.*' is not a Windows Installer package
+random|the package inside '.*' is not a Windows Installer package
+damaged|the package inside '.*' is a damaged compound file
+END
+
+# Packages: a patch, a transform and a compound file of another class (one
+# FAT sector, one directory sector holding the root storage and its class
+# identifier {000C10xx-0000-0000-C000-000000000046}), and packages cut short.
+repeat() { for _ in $(seq "$1"); do printf '%s' "$2"; done; }
+compound() {
+    local free nostream
+    free="$(le32 $((0xFFFFFFFF)))" nostream="$(le32 $((0xFFFFFFFF)))"
+    {
+        printf '\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1'
+        head -c 16 /dev/zero
+        printf '\x3E\x00\x03\x00\xFE\xFF\x09\x00\x06\x00\0\0\0\0\0\0'
+        # directory sectors, FAT sectors, first directory sector, transaction,
+        # mini stream cut-off, mini FAT, DIFAT, then the DIFAT's first entry
+        printf "$(le32 0)$(le32 1)$(le32 1)$(le32 0)$(le32 4096)$(le32 $((0xFFFFFFFE)))$(le32 0)"
+        printf "$(le32 $((0xFFFFFFFE)))$(le32 0)$(le32 0)$(repeat 108 "$free")"
+        # FAT: sector 0 is the FAT, sector 1 the directory's only sector
+        printf "$(le32 $((0xFFFFFFFD)))$(le32 $((0xFFFFFFFE)))$(repeat 126 "$free")"
+        printf 'R\0o\0o\0t\0 \0E\0n\0t\0r\0y\0'
+        head -c 44 /dev/zero
+        printf "\\x16\\x00\\x05\\x01$nostream$nostream$nostream"
+        printf "\\x$2\\x10\\x0C\\x00\\x00\\x00\\x00\\x00\\xC0\\x00\\x00\\x00\\x00\\x00\\x00\\x46"
+        head -c 20 /dev/zero
+        printf "$(le32 $((0xFFFFFFFE)))"
+        head -c 8 /dev/zero
+        for _ in 1 2 3; do
+            head -c 68 /dev/zero
+            printf "$nostream$nostream$nostream"
+            head -c 48 /dev/zero
+        done
+    } >"$1"
+}
+compound "$bad/fix.msp" 86
+compound "$bad/lang.mst" 82
+compound "$bad/other.msi" 99
+head -c $((size / 2)) "$pkg" >"$bad/cut.msi"
+head -c 600 "$pkg" >"$bad/stump.msi"
+while IFS='|' read -r name pattern; do
+    refuse 1 "$pattern" "$empty" wrap "$bad/$name" -o "$empty/s.exe"
+    refuse 1 "$pattern" "$empty" info "$bad/$name"
+done <<'END'
+fix.msp|'.*/fix\.msp' is a patch \(\.msp\), not an installer package
+lang.mst|'.*/lang\.mst' is a transform \(\.mst\), not an installer package
+other.msi|is a compound file but not a Windows Installer package
+cut.msi|(is a damaged compound file|cannot be opened as an installer database)
+stump.msi|is a damaged compound file
+END
+
+# Stubs: another GUI program, and copies of the real stub with one header
+# field broken (offsets from the PE signature, whose offset is at 60).
+pe="$(u32 "$work/stub.exe" 60)"
+for name in file-align section-align optional-header headers dll; do
+    cp "$work/stub.exe" "$bad/$name.exe"
+done
+put "$bad/file-align.exe" $((pe + 24 + 36)) "$(le32 0)"
+put "$bad/section-align.exe" $((pe + 24 + 32)) "$(le32 0)"
+put "$bad/optional-header.exe" $((pe + 20)) '\xF0\xFF'
+put "$bad/headers.exe" $((pe + 24 + 60)) "$(le32 $((0xFFFFF000)))"
+put "$bad/dll.exe" $((pe + 22)) '\x22\x20' # executable, large addresses, DLL
+while IFS='|' read -r stub pattern; do
+    refuse 1 "stub '.*' $pattern" "$empty" wrap "$pkg" -o "$empty/s.exe" --stub "$stub"
+done <<END
+$build/wrapper/test/msiexec_standin.exe|is not Brumlet's stub
+$bad/file-align.exe|is a damaged executable: .*file alignment
+$bad/section-align.exe|is a damaged executable: .*section alignment
+$bad/optional-header.exe|is a damaged executable
+$bad/headers.exe|is a damaged executable: .*headers
+$bad/dll.exe|is a DLL
+END
+
+# A product icon that cannot be used costs the icon and one warning line, not
+# the wrap.
+mkdir -p "$bad/tables/Icon"
+head -c 30 "$src/packager/test/tool_icon.ico" >"$bad/tables/Icon/ToolIcon.ico"
+printf 'Name\tData\ns72\tv0\nIcon\tName\nToolIcon.ico\tToolIcon.ico\n' >"$bad/tables/Icon.idt"
+cp "$pkg" "$bad/icon.msi"
+(cd "$bad/tables" && msibuild "$bad/icon.msi" -i Icon.idt) || fail "msibuild -i Icon.idt failed"
+tool wrap "$bad/icon.msi" -o "$bad/icon-setup.exe"
+expect_code 0 "wrap with a damaged product icon"
+[[ "$err" =~ ^brumlet:\ warning:\ .*ToolIcon\.ico.*damaged\ \.ico.*no\ icon && "$(wc -l <<<"$err")" == 1 ]] ||
+    fail "wrap with a damaged product icon: not one warning line: $err"
+[[ -f "$bad/icon-setup.exe" ]] || fail "wrap with a damaged product icon wrote nothing"
 
 # --- signing ------------------------------------------------------------------
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \

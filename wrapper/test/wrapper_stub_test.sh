@@ -2,8 +2,10 @@
 # The shipped executables as Windows sees them before running them: x64,
 # GUI subsystem (no console), importing nothing but Windows system DLLs (a
 # setup program is one file), and carrying the manifest that makes Windows
-# start it without elevation. Its sections start on 4 KiB boundaries of the
-# file, so Wine maps the image instead of reading the package into memory.
+# start it without elevation. The resource section that carries a package
+# starts on a 4 KiB boundary of the file, so Wine maps it instead of reading
+# the package into memory; the stub itself is linked with 512-byte alignment
+# and stays small. Each carries the mark the packaging tool takes a stub by.
 #
 #   wrapper_stub_test.sh <objdump> <executable>...
 set -uo pipefail
@@ -22,12 +24,20 @@ for exe in "$@"; do
     dump="$("$objdump" -p "$exe")" || { fail "$name: $objdump failed"; continue; }
     grep -qE '^Magic[[:space:]]+020b' <<<"$dump" || fail "$name: not a PE32+ (x64) image"
     grep -qE '^Subsystem[[:space:]]+00000002' <<<"$dump" || fail "$name: not a Windows GUI program"
-    grep -qE '^FileAlignment[[:space:]]+0*1000$' <<<"$dump" || fail "$name: file alignment is not 4096"
+    grep -qE '^FileAlignment[[:space:]]+0*200$' <<<"$dump" || fail "$name: file alignment is not 512"
     sections="$("$objdump" -h "$exe" | awk '$1 ~ /^[0-9]+$/ { print $2, $6 }')"
     grep -q '^\.rsrc ' <<<"$sections" || fail "$name: no resource section"
     while read -r section offset; do
-        ((0x$offset % 4096 == 0)) || fail "$name: $section starts at file offset 0x$offset"
+        ((0x$offset % 512 == 0)) || fail "$name: $section starts at file offset 0x$offset"
+        if [[ "$section" == .rsrc ]] && grep -q '^\.rsrc~ ' <<<"$sections"; then
+            ((0x$offset % 4096 == 0)) || fail "$name: the package's .rsrc starts at 0x$offset"
+        fi
     done <<<"$sections"
+    if ! grep -q '^\.rsrc~ ' <<<"$sections"; then
+        size=$(stat -c %s "$exe")
+        ((size <= 1050000)) || fail "$name: the bare stub has $size bytes, more than 1,050,000"
+    fi
+    tr -d '\0' <"$exe" | grep -aq 'BRUMLET_STUB' || fail "$name: no BRUMLET_STUB mark"
     imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr '[:upper:]' '[:lower:]')"
     [[ -n "$imports" ]] || fail "$name: no import table found"
     for dll in $imports; do

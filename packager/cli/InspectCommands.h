@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The commands that look into files: info and extract. `args` starts with the
+// command word; each returns the exit status, printing what it found.
+namespace InspectCommands {
+
+int info(const std::vector<std::string>& args);
+int extract(const std::vector<std::string>& args);
+
+std::string defaultExtractOutput(const std::string& setup);
+
+}  // namespace InspectCommands

@@ -1,0 +1,63 @@
+#include "Package.h"
+
+#include "CompoundFile.h"
+#include "ProductCode.h"
+#include "ToolError.h"
+
+namespace {
+
+Package checkFacts(PackageFacts facts, std::uint64_t size, const std::string& owner) {
+    Package package;
+    if (facts.productCode.empty()) {
+        throw ToolError(owner + " has no ProductCode property");
+    }
+    // The installer itself insists on the braced form.
+    if (!ProductCode::isBraced(facts.productCode)) {
+        throw ToolError(owner + " has a ProductCode that is no GUID: " +
+                        quoted(ProductCode::visible(facts.productCode)));
+    }
+    package.productCode = ProductCode::canonical(facts.productCode);
+    package.facts = std::move(facts);
+    package.size = size;
+    return package;
+}
+
+}  // namespace
+
+void Package::requireInstallerDatabase(const std::uint8_t* data, std::uint64_t size,
+                                       const std::string& subject) {
+    using image::CompoundFile::Kind;
+    if (!image::CompoundFile::hasSignature(data, size)) {
+        throw ToolError(subject + " is not a Windows Installer package");
+    }
+    Kind kind = Kind::Other;
+    try {
+        kind = image::CompoundFile::check(data, size);
+    } catch (const image::FormatError& e) {
+        throw ToolError(subject + " is a damaged compound file, no installer package: " + e.what());
+    }
+    switch (kind) {
+        case Kind::Package:
+            return;
+        case Kind::Patch:
+            throw ToolError(subject + " is a patch (.msp), not an installer package");
+        case Kind::Transform:
+            throw ToolError(subject + " is a transform (.mst), not an installer package");
+        case Kind::Other:
+            break;
+    }
+    throw ToolError(subject + " is a compound file but not a Windows Installer package");
+}
+
+Package Package::read(const std::string& path, const std::uint8_t* data, std::uint64_t size) {
+    requireInstallerDatabase(data, size, quoted(path));
+    const std::string owner = "package " + quoted(path);
+    return checkFacts(PackageReader::read(path, owner), size, owner);
+}
+
+Package Package::readEmbedded(const std::uint8_t* data, std::uint64_t size,
+                              const std::string& setupPath) {
+    const std::string subject = "the package inside " + quoted(setupPath);
+    requireInstallerDatabase(data, size, subject);
+    return checkFacts(PackageReader::read(data, size, subject), size, subject);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "PackageReader.h"
+
+// An installer package the tool has checked: a compound file whose class is
+// that of an installer database, which the installer library read, with a
+// product code in the braced form. Each check fails with one line naming the
+// package: `subject` as it stands before "is ..." ("'app.msi'", "the
+// package inside 'app-setup.exe'") and `owner` before "has ..." ("package
+// 'app.msi'").
+struct Package {
+    PackageFacts facts;
+    // Braced, upper case: what the setup program carries.
+    std::string productCode;
+    std::uint64_t size = 0;
+
+    // The compound file check alone, which runs before any library opens the
+    // bytes. Patches and transforms are named as what they are.
+    static void requireInstallerDatabase(const std::uint8_t* data, std::uint64_t size,
+                                         const std::string& subject);
+
+    // A package file; `data` is its mapping.
+    static Package read(const std::string& path, const std::uint8_t* data, std::uint64_t size);
+
+    // The package inside a setup program.
+    static Package readEmbedded(const std::uint8_t* data, std::uint64_t size,
+                                const std::string& setupPath);
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ByteView.h"
+#include "InputFile.h"
+#include "Package.h"
+
+namespace image {
+class PeFile;
+class ResourceTree;
+}  // namespace image
+
+// A setup program made by the wrap command, read through the image core's
+// bounded reader (never loaded, not even as data): the package it carries
+// and the product code beside it.
+class SetupProgram {
+public:
+    // Raises a ToolError naming the file when it is no executable, is
+    // damaged, or carries no package.
+    explicit SetupProgram(const std::string& path);
+    ~SetupProgram();
+
+    SetupProgram(const SetupProgram&) = delete;
+    SetupProgram& operator=(const SetupProgram&) = delete;
+
+    // Whether the bytes start like an executable.
+    static bool looksLikeOne(const std::uint8_t* data, std::uint64_t size);
+
+    const std::string& path() const noexcept { return file.path(); }
+    // The embedded product code as it is stored, one character per byte.
+    const std::string& productCodeText() const noexcept { return codeText; }
+    // The package's bytes, inside the file (the reader checked that).
+    image::ByteView packageBytes() const noexcept { return package; }
+
+    // Checks that the bytes are an installer package and reads it.
+    Package readPackage() const;
+    bool matches(const Package& inside) const;
+    // Raises a ToolError unless the package's product code is the embedded one.
+    void requireMatch(const Package& inside) const;
+    // The embedded product code for a message: escaped, and cut short when it
+    // is no product code at all but a long run of bytes.
+    std::string productCodeShown() const;
+
+private:
+    InputFile file;
+    std::unique_ptr<image::PeFile> pe;
+    std::unique_ptr<image::ResourceTree> resources;
+    image::ByteView package;
+    std::string codeText;
+};

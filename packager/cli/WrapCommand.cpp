@@ -1,0 +1,199 @@
+#include "WrapCommand.h"
+
+#include <memory>
+
+#include "IconResources.h"
+#include "InputFile.h"
+#include "OutputFile.h"
+#include "Package.h"
+#include "PeFile.h"
+#include "ResourceTree.h"
+#include "SetupWriter.h"
+#include "Stub.h"
+#include "ToolError.h"
+#include "ToolPaths.h"
+#include "ToolPlatform.h"
+#include "VersionInfo.h"
+
+namespace WrapCommand {
+
+std::uint64_t maxPackageSize(std::uint64_t stubSize) {
+    const std::uint64_t reserve = stubSize + 64 * 1024;
+    const std::uint64_t limit = image::SetupWriter::maxImageSize;
+    return reserve < limit ? limit - reserve : 0;
+}
+
+namespace {
+
+using image::ResourceType::rcdata;
+
+// The stub's headers and resources, read and checked.
+struct CheckedStub {
+    std::unique_ptr<image::PeFile> pe;
+    image::ResourceTree resources;
+};
+
+CheckedStub checkStub(const InputFile& stub) {
+    const std::string name = "stub " + quoted(stub.path());
+    if (!image::PeFile::hasSignature(stub.data(), stub.size())) {
+        throw ToolError(name + " is not a Windows executable");
+    }
+    CheckedStub checked;
+    try {
+        checked.pe.reset(new image::PeFile(stub.data(), stub.size()));
+        checked.resources = image::ResourceTree::read(*checked.pe);
+        image::Stub::check(*checked.pe, checked.resources);
+    } catch (const image::StubRefusal& e) {
+        throw ToolError(name + " " + e.what());
+    } catch (const image::FormatError& e) {
+        throw ToolError(name + " is a damaged executable: " + e.what());
+    }
+    return checked;
+}
+
+// The product icon the package names is decoration: one that cannot be used
+// is left out, and the user is told.
+std::unique_ptr<image::IconResources> packageIcon(const Package& package,
+                                                  const std::string& packagePath,
+                                                  std::vector<std::string>& warnings) {
+    const PackageFacts& facts = package.facts;
+    if (facts.iconName.empty()) {
+        return nullptr;
+    }
+    const std::string intro = "package " + quoted(packagePath) + " names the product icon " +
+                              quoted(facts.iconName) + " (ARPPRODUCTICON), ";
+    const std::string outro = "; the setup program gets no icon (give one with --icon)";
+    if (facts.icon.empty()) {
+        warnings.push_back(intro + "but its Icon table holds no such icon" + outro);
+        return nullptr;
+    }
+    const image::ByteView bytes(facts.icon.data(), facts.icon.size());
+    if (image::PeFile::hasSignature(bytes.data(), bytes.size())) {
+        warnings.push_back(intro + "which is a program's icon, not an .ico file" + outro);
+        return nullptr;
+    }
+    try {
+        return std::unique_ptr<image::IconResources>(
+            new image::IconResources(image::IconResources::fromIco(bytes)));
+    } catch (const image::FormatError& e) {
+        warnings.push_back(intro + "which is a damaged .ico file (" + e.what() + ")" + outro);
+        return nullptr;
+    }
+}
+
+std::vector<std::uint8_t> versionResource(const PackageFacts& facts, const std::string& output,
+                                          const std::string& packagePath) {
+    image::VersionInfo version;
+    try {
+        version.setVersion(facts.productVersion);
+    } catch (const image::FormatError&) {
+        // The strings still tell the version; the numbers stay 0.
+    }
+    try {
+        version.setString("CompanyName", facts.manufacturer);
+        version.setString("FileDescription",
+                          facts.productName.empty() ? "Setup" : facts.productName + " Setup");
+        version.setString("FileVersion", facts.productVersion);
+        version.setString("OriginalFilename", ToolPaths::nameOf(output));
+        version.setString("ProductName", facts.productName);
+        version.setString("ProductVersion", facts.productVersion);
+        return version.bytes();
+    } catch (const image::FormatError& e) {
+        throw ToolError("package " + quoted(packagePath) +
+                        " has properties that no version resource can hold: " + e.what());
+    }
+}
+
+void checkOutput(const WrapOptions& options, const std::string& output, const std::string& stub) {
+    const std::string folder = ToolPaths::folderOf(output);
+    if (!ToolPlatform::isDirectory(folder)) {
+        throw ToolError("output folder " + quoted(folder) + " does not exist");
+    }
+    if (ToolPlatform::isDirectory(output)) {
+        throw ToolError("output " + quoted(output) +
+                        " is a folder; name the setup program to write");
+    }
+    if (ToolPlatform::sameFile(output, options.package)) {
+        throw ToolError("output " + quoted(output) + " is the package itself; choose another name");
+    }
+    if (ToolPlatform::sameFile(output, stub)) {
+        throw ToolError("output " + quoted(output) + " is the stub itself; choose another name");
+    }
+}
+
+[[noreturn]] void tooLarge(const std::string& path, std::uint64_t size, std::uint64_t most) {
+    throw ToolError("package " + quoted(path) + " is too large to embed: " + std::to_string(size) +
+                    " bytes, at most " + std::to_string(most) +
+                    " fit in a setup program that Windows can start");
+}
+
+}  // namespace
+
+std::string defaultOutput(const std::string& package) {
+    return ToolPaths::withoutExtension(ToolPlatform::absolutePath(package)) + "-setup.exe";
+}
+
+std::string run(const WrapOptions& options, std::vector<std::string>& warnings) {
+    const InputFile packageFile(options.package, "package");
+    const std::string stubPath = options.stub.empty() ? ToolPlatform::defaultStub() : options.stub;
+    const InputFile stubFile(stubPath, "stub");
+    // Before anything reads the package: a sparse file of terabytes is
+    // refused at once.
+    const std::uint64_t most = maxPackageSize(stubFile.size());
+    if (packageFile.size() > most) {
+        tooLarge(options.package, packageFile.size(), most);
+    }
+    const Package package = Package::read(options.package, packageFile.data(), packageFile.size());
+    CheckedStub stub = checkStub(stubFile);
+
+    std::unique_ptr<InputFile> iconFile;
+    std::unique_ptr<image::IconResources> icon;
+    if (!options.icon.empty()) {
+        iconFile.reset(new InputFile(options.icon, "icon"));
+        try {
+            icon.reset(new image::IconResources(image::IconResources::fromIco(
+                image::ByteView(iconFile->data(), iconFile->size()))));
+        } catch (const image::FormatError& e) {
+            throw ToolError("icon " + quoted(options.icon) +
+                            " is not a usable .ico file: " + e.what());
+        }
+    } else {
+        icon = packageIcon(package, options.package, warnings);
+    }
+
+    const std::string output = ToolPlatform::absolutePath(
+        options.output.empty() ? defaultOutput(options.package) : options.output);
+    checkOutput(options, output, stubPath);
+
+    const std::vector<std::uint8_t> version =
+        versionResource(package.facts, output, options.package);
+    image::ResourceTree& tree = stub.resources;
+    // Upper-case names: the loader looks text names up in upper case.
+    tree.set(rcdata, u"MSI", image::languageNeutral,
+             image::ByteView(packageFile.data(), packageFile.size()));
+    tree.set(rcdata, u"PRODUCT_CODE", image::languageNeutral,
+             image::ByteView(reinterpret_cast<const std::uint8_t*>(package.productCode.data()),
+                             package.productCode.size()));
+    tree.set(image::ResourceType::version, 1, image::VersionInfo::language,
+             image::ByteView(version.data(), version.size()));
+    if (icon) {
+        icon->addTo(tree, 1, image::languageNeutral);
+    }
+    if (image::SetupWriter::outputSize(*stub.pe, tree) > image::SetupWriter::maxImageSize) {
+        tooLarge(options.package, packageFile.size(), most);
+    }
+
+    // Everything goes to a sibling first: an existing output is only ever
+    // replaced by a complete setup program.
+    OutputFile out(output);
+    try {
+        image::SetupWriter::write(*stub.pe, tree, out);
+    } catch (const image::FormatError& e) {
+        throw ToolError("cannot make a setup program of " + quoted(options.package) + ": " +
+                        e.what());
+    }
+    out.commit();
+    return output;
+}
+
+}  // namespace WrapCommand

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "ByteSink.h"
+
+namespace image {
+
+class PeFile;
+class ResourceTree;
+
+// Writes a copy of a stub whose resources are `resources`: the stub's bytes
+// are copied, the whole new resource tree (directories, then data entries,
+// then names, then each data on an 8-byte boundary, smallest first) goes
+// into a section appended after them, the resource directory entry points
+// at it and the old resource section, left in place, is renamed ".rsrc~".
+// The new section starts at a 4 KiB-aligned file offset and RVA, so that a
+// loader may map it from the file rather than copy it. The data are streamed
+// from where they lie and the checksum is computed on the way and patched in
+// last, so a package of hundreds of megabytes costs about what copying it
+// does.
+namespace SetupWriter {
+
+// The largest image Windows maps and Wine loads: 2 GiB less one.
+const std::uint64_t maxImageSize = 0x7fffffffull;
+// Where the new resource section starts, in the file and in memory.
+const std::uint32_t sectionPlacement = 4096;
+
+// `stub` must have passed Stub::check. Raises FormatError, before anything
+// is written, when the result would exceed maxImageSize; the sink's own
+// errors pass through.
+void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out);
+
+// The size of the file write() would produce, for a caller that checks the
+// limit before doing any work.
+std::uint64_t outputSize(const PeFile& stub, const ResourceTree& resources);
+
+}  // namespace SetupWriter
+
+}  // namespace image

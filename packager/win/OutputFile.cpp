@@ -1,0 +1,112 @@
+#include "OutputFile.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "ScopedDeleter.h"
+#include "ToolError.h"
+#include "UniqueHandle.h"
+#include "WinFileUtils.h"
+#include "WinTool.h"
+
+struct OutputFile::Impl {
+    std::string path;
+    tstring target;
+    tstring sibling;
+    // Declared before the handle: the file is closed before it is removed.
+    FileUtils::ScopedDeleter cleaner;
+    UniqueHandle file;
+    std::uint64_t written = 0;
+
+    [[noreturn]] void fail(DWORD error) const {
+        throw ToolError("cannot write " + quoted(path) + ": " + WinTool::describe(error));
+    }
+
+    void write(const void* data, std::size_t size) {
+        // A megabyte at a time: Linux copies a mapped file into another about
+        // three times faster so than in one write of hundreds of megabytes.
+        const std::size_t piece = 1024 * 1024;
+        const char* p = static_cast<const char*>(data);
+        while (size > 0) {
+            DWORD done = 0;
+            if (!WriteFile(file.get(), p, static_cast<DWORD>(std::min(size, piece)), &done,
+                           nullptr)) {
+                fail(GetLastError());
+            }
+            if (done == 0) {
+                fail(ERROR_WRITE_FAULT);
+            }
+            p += done;
+            size -= done;
+        }
+    }
+
+    void seek(std::uint64_t offset) const {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(file.get(), to, nullptr, FILE_BEGIN)) {
+            fail(GetLastError());
+        }
+    }
+};
+
+OutputFile::OutputFile(const std::string& path) : impl(new Impl) {
+    impl->path = path;
+    impl->target = FileUtils::toAbsolutePath(WinTool::wide(path));
+    try {
+        // The handle that creates the sibling writes and renames it: no other
+        // process gets a writing handle of its own in between.
+        impl->sibling = FileUtils::createTempFile(L"qzt", L".tmp", FileUtils::dirname(impl->target),
+                                                  &impl->file);
+    } catch (const std::runtime_error& e) {
+        throw ToolError("cannot write " + quoted(path) + ": " + WinTool::bareMessage(e));
+    }
+    impl->cleaner.addFile(impl->sibling);
+}
+
+OutputFile::~OutputFile() = default;
+
+void OutputFile::append(const void* data, std::size_t size) {
+    impl->write(data, size);
+    impl->written += size;
+}
+
+void OutputFile::patch(std::uint64_t offset, const void* data, std::size_t size) {
+    if (offset > impl->written || size > impl->written - offset) {
+        throw std::logic_error("OutputFile::patch beyond the bytes written");
+    }
+    impl->seek(offset);
+    impl->write(data, size);
+    impl->seek(impl->written);
+}
+
+std::uint64_t OutputFile::size() const {
+    return impl->written;
+}
+
+void OutputFile::commit() {
+    // On disk before the name leads to it: after a power loss the name gives
+    // the old file or the whole new one, never a file of the new length with
+    // blocks that were never written.
+    if (!FlushFileBuffers(impl->file.get())) {
+        impl->fail(GetLastError());
+    }
+    // Renamed through the handle that wrote it; a sibling is on the same volume.
+    const tstring& target = impl->target;
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+                                      (target.size() + 1) * sizeof(wchar_t));
+    auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    if (!SetFileInformationByHandle(impl->file.get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+        impl->fail(GetLastError());
+    }
+    impl->cleaner.cancel();
+    // Closing is where a delayed write error would show.
+    if (!CloseHandle(impl->file.release())) {
+        impl->fail(GetLastError());
+    }
+}
