@@ -132,10 +132,8 @@ PackageFacts read(const std::string& path, const std::string& label) {
 
     PackageFacts facts;
     const std::pair<const char*, std::string*> wanted[] = {
-        {"ProductCode", &facts.productCode},
-        {"ProductName", &facts.productName},
-        {"ProductVersion", &facts.productVersion},
-        {"Manufacturer", &facts.manufacturer},
+        {"ProductCode", &facts.productCode},       {"ProductName", &facts.productName},
+        {"ProductVersion", &facts.productVersion}, {"Manufacturer", &facts.manufacturer},
         {"ARPPRODUCTICON", &facts.iconName},
     };
     // A package without a readable Property table has no ProductCode, which
@@ -168,8 +166,7 @@ PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::strin
     // memory, which nothing else sees and which is gone with its descriptor.
     const int fd = memfd_create("brumlet-package", MFD_CLOEXEC);
     if (fd < 0) {
-        throw ToolError("cannot copy " + label +
-                        " to memory: " + SystemError::describe(errno));
+        throw ToolError("cannot copy " + label + " to memory: " + SystemError::describe(errno));
     }
     struct Closer {
         int fd;
@@ -184,8 +181,8 @@ PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::strin
             continue;
         }
         if (written <= 0) {
-            throw ToolError("cannot copy " + label + " to memory: " +
-                            SystemError::describe(written < 0 ? errno : ENOSPC));
+            throw ToolError("cannot copy " + label +
+                            " to memory: " + SystemError::describe(written < 0 ? errno : ENOSPC));
         }
         done += static_cast<std::uint64_t>(written);
     }

@@ -209,8 +209,9 @@ TEST_F(PosixTest, PackageReaderReadsThePropertiesAndTheProductIcon) {
 
 TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabase) {
     writeFile(path("text.msi"), std::string(4096, 't'));
-    EXPECT_EQ(errorOf([&] { PackageReader::read(path("text.msi"), "package 'text.msi'"); })
-                  .rfind("package 'text.msi' cannot be opened as an installer database: ", 0),
+    EXPECT_EQ(errorOf([&] {
+                  PackageReader::read(path("text.msi"), "package 'text.msi'");
+              }).rfind("package 'text.msi' cannot be opened as an installer database: ", 0),
               0u);
 }
 
