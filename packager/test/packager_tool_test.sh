@@ -238,17 +238,28 @@ $bad/dll.exe|is a DLL
 END
 
 # A product icon that cannot be used costs the icon and one warning line, not
-# the wrap.
+# the wrap: a damaged .ico file, a program's icon, an icon the table lacks.
 mkdir -p "$bad/tables/Icon"
-head -c 30 "$src/packager/test/tool_icon.ico" >"$bad/tables/Icon/ToolIcon.ico"
-printf 'Name\tData\ns72\tv0\nIcon\tName\nToolIcon.ico\tToolIcon.ico\n' >"$bad/tables/Icon.idt"
-cp "$pkg" "$bad/icon.msi"
-(cd "$bad/tables" && msibuild "$bad/icon.msi" -i Icon.idt) || fail "msibuild -i Icon.idt failed"
-tool wrap "$bad/icon.msi" -o "$bad/icon-setup.exe"
-expect_code 0 "wrap with a damaged product icon"
-[[ "$err" =~ ^brumlet:\ warning:\ .*ToolIcon\.ico.*damaged\ \.ico.*no\ icon && "$(wc -l <<<"$err")" == 1 ]] ||
-    fail "wrap with a damaged product icon: not one warning line: $err"
-[[ -f "$bad/icon-setup.exe" ]] || fail "wrap with a damaged product icon wrote nothing"
+head -c 30 "$src/packager/test/tool_icon.ico" >"$bad/tables/Icon/damaged.ico"
+cp "$work/stub.exe" "$bad/tables/Icon/program.exe"
+printf 'Name\tData\ns72\tv0\nIcon\tName\ndamaged.ico\tdamaged.ico\nprogram.exe\tprogram.exe\n' \
+    >"$bad/tables/Icon.idt"
+while IFS='|' read -r icon words; do
+    cp "$pkg" "$bad/icon.msi"
+    (cd "$bad/tables" && msibuild "$bad/icon.msi" -i Icon.idt \
+        -q "UPDATE \`Property\` SET \`Value\`='$icon' WHERE \`Property\`='ARPPRODUCTICON'") ||
+        fail "msibuild failed for $icon"
+    rm -f "$bad/icon-setup.exe"
+    tool wrap "$bad/icon.msi" -o "$bad/icon-setup.exe"
+    expect_code 0 "wrap with the product icon $icon"
+    [[ "$err" =~ ^brumlet:\ warning:\ .*\'$icon\'.*$words.*no\ icon && "$(wc -l <<<"$err")" == 1 ]] ||
+        fail "wrap with the product icon $icon: not one warning line: $err"
+    [[ -f "$bad/icon-setup.exe" ]] || fail "wrap with the product icon $icon wrote nothing"
+done <<'END'
+damaged.ico|damaged \.ico file
+program.exe|a program's icon
+missing.ico|no such icon
+END
 
 # --- signing ------------------------------------------------------------------
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \
