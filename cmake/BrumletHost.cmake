@@ -36,3 +36,27 @@ add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
     "-ffile-prefix-map=${PROJECT_BINARY_DIR}=.")
 
 add_subdirectory(packager)
+
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION share/doc/brumlet)
+
+# A Debian package of the tool and the stub; its dependencies are what
+# dpkg-shlibdeps finds the program linked against (libmsi, GLib, the C++
+# runtime).
+set(CPACK_PACKAGE_NAME brumlet)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Wraps a Windows Installer package into one self-contained setup program")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "brumlet wrap app.msi writes app-setup.exe, a Windows x64 program that
+installs the package with msiexec, and removes it when run with the
+argument uninstall; brumlet info and extract look into setup programs.
+Runs natively, without Wine.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brumlet maintainers <maintainers@brumlet.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+if(NOT BRUMLET_WRAPPER_STUB)
+    message(STATUS "BRUMLET_WRAPPER_STUB is not set: the tool is installed and packaged "
+        "without its stub")
+endif()
+include(CPack)

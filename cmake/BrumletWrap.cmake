@@ -7,8 +7,9 @@
 #                  [OUTPUT_NAME <name>]
 #                  [OUTPUT_DIRECTORY <dir>])
 #
-# Runs the packaging tool (brumlet.exe, under the cross-compiling emulator
-# when there is one) on the prebuilt stub brumlet-wrapper.exe and writes
+# Runs the packaging tool on the prebuilt stub brumlet-wrapper.exe: on Linux
+# the native tool (see BrumletNativeTool.cmake), elsewhere brumlet.exe, under
+# the cross-compiling emulator when there is one. It writes
 # <name>.exe (default: <target>.exe, in the current binary folder). The
 # product code comes from the package; PRODUCT_CODE, when given, only checks
 # it: a package with another product code stops the build. ICON replaces the
@@ -38,7 +39,7 @@ function(brumlet_wrap_msi target)
     if(NOT arg_MSI)
         message(FATAL_ERROR "brumlet_wrap_msi(${target}): MSI is required")
     endif()
-    if(NOT TARGET brumlet OR NOT TARGET brumlet-wrapper)
+    if(NOT TARGET brumlet-wrapper OR (NOT BRUMLET_WRAP_TOOL AND NOT TARGET brumlet))
         message(FATAL_ERROR
             "brumlet_wrap_msi(${target}): the tool and the stub are not declared yet")
     endif()
@@ -67,7 +68,19 @@ function(brumlet_wrap_msi target)
     set(output "${dir}/${name}.exe")
 
     set(icon_args)
-    set(depends brumlet brumlet-wrapper "${msi_file}")
+    if(BRUMLET_WRAP_TOOL)
+        set(tool ${BRUMLET_WRAP_TOOL})
+        set(tool_path "${BRUMLET_WRAP_TOOL}")
+        set(emulator "")
+        set(depends ${BRUMLET_WRAP_TOOL_DEPENDS})
+    else()
+        # Naming the tool's target runs it through the emulator.
+        set(tool brumlet)
+        set(tool_path "$<TARGET_FILE:brumlet>")
+        set(emulator "$<TARGET_PROPERTY:brumlet,CROSSCOMPILING_EMULATOR>")
+        set(depends brumlet)
+    endif()
+    list(APPEND depends brumlet-wrapper "${msi_file}")
     if(arg_ICON)
         get_filename_component(icon "${arg_ICON}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
         set(icon_args --icon "${icon}")
@@ -77,17 +90,15 @@ function(brumlet_wrap_msi target)
     set(check)
     if(arg_PRODUCT_CODE)
         set(check COMMAND "${CMAKE_COMMAND}"
-            "-DTOOL=$<TARGET_FILE:brumlet>"
-            "-DEMULATOR=$<TARGET_PROPERTY:brumlet,CROSSCOMPILING_EMULATOR>"
+            "-DTOOL=${tool_path}" "-DEMULATOR=${emulator}"
             "-DMSI=${msi_file}" "-DEXPECTED=${arg_PRODUCT_CODE}" "-DCALLER=brumlet_wrap_msi(${target})"
             -P "${BRUMLET_WRAP_CHECK_SCRIPT}")
     endif()
 
-    # Naming the tool's target runs it through the emulator.
     add_custom_command(
         OUTPUT "${output}"
         ${check}
-        COMMAND brumlet wrap "${msi_file}" -o "${output}" --stub $<TARGET_FILE:brumlet-wrapper>
+        COMMAND ${tool} wrap "${msi_file}" -o "${output}" --stub $<TARGET_FILE:brumlet-wrapper>
                 ${icon_args}
         DEPENDS ${depends}
         WORKING_DIRECTORY "${dir}"
@@ -101,6 +112,9 @@ function(brumlet_wrap_msi target)
         BRUMLET_MSI_FILE "${msi_file}"
         BRUMLET_SETUP_FILE "${output}")
 endfunction()
+
+include("${CMAKE_CURRENT_LIST_DIR}/BrumletNativeTool.cmake")
+brumlet_setup_wrap_tool()
 
 set(BRUMLET_WRAP_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/BrumletWrapCheck.cmake"
     CACHE INTERNAL "Checks a package's product code before brumlet_wrap_msi wraps it")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds and installs the packaging tool, wraps the sample
 # package (or the .msi given as the argument) into a setup program with the
-# installed tool, shows what the setup program holds, then installs and
+# installed native tool (no Wine), shows what the setup program holds, then installs and
 # removes it under Wine, showing the installer's exit codes.
 #
 #   bash scripts/main-job.sh [PACKAGE.msi]
@@ -33,13 +33,21 @@ step() {
 }
 
 step "Building and installing the tool, building the sample package"
+# The Windows programs (the stub, brumlet.exe) cross-compiled, the tool for
+# this machine natively; both install into one tree, where the native
+# bin/brumlet finds the stub in share/brumlet by itself.
 cmake -S . -B "$build_dir" -G Ninja
 cmake --build "$build_dir" --target brumlet brumlet-wrapper brumlet_hello_msi exit_code_probe
+host_dir="${HOST_BUILD_DIR:-build-host}"
+CC=clang CXX=clang++ cmake -S . -B "$host_dir" -G Ninja -DBRUMLET_HOST_TOOL=ON
+cmake --build "$host_dir" --target brumlet
 
 build_dir="$(cd "$build_dir" && pwd)"
 install_dir="$build_dir/install"
+rm -rf "$install_dir"
 cmake --install "$build_dir" --prefix "$install_dir" >/dev/null
-ls -l "$install_dir/bin"
+cmake --install "$host_dir" --prefix "$install_dir" >/dev/null
+ls -l "$install_dir/bin" "$install_dir/share/brumlet"
 wine_run="$build_dir/wine-run.sh"
 probe="$build_dir/wrapper/test/exit_code_probe.exe"
 key='HKCU\Software\Brumlet\Hello'
@@ -52,16 +60,16 @@ mkdir -p "$out_dir"
 setup_name="$(basename "${msi%.*}")-setup.exe"
 setup="$out_dir/$setup_name"
 
-step "Starting Wine (the first start creates the prefix $build_dir/wineprefix)"
-"$wine_run" --start-server
-trap '"$wine_run" --stop-server >/dev/null' EXIT
-
-step "Wrapping: brumlet wrap $(basename "$msi") -o $setup"
+step "Wrapping natively: brumlet wrap $(basename "$msi") -o $setup"
 "$install_dir/bin/brumlet" wrap "$msi" -o "$setup"
 ls -l "$msi" "$setup"
 
 step "brumlet info $setup_name"
 "$install_dir/bin/brumlet" info "$setup"
+
+step "Starting Wine (the first start creates the prefix $build_dir/wineprefix)"
+"$wine_run" --start-server
+trap '"$wine_run" --stop-server >/dev/null' EXIT
 
 # Windows form of a host path: Wine maps the host's root to Z:.
 winpath() {

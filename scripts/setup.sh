@@ -26,7 +26,9 @@ packages=(
     libclang-rt-14-dev
     libfuzzer-14-dev
     libmsi-dev
+    libglib2.0-dev
     pkg-config
+    dpkg-dev
 )
 
 missing=()

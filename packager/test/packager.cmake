@@ -47,3 +47,38 @@ add_test(NAME packager_consumer_test
             "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_LIST_DIR}/consumer"
             "${CMAKE_CURRENT_BINARY_DIR}/consumer-build" "${CMAKE_OBJDUMP}")
 set_tests_properties(packager_consumer_test PROPERTIES TIMEOUT 1200)
+
+# The native tool, where the build machine builds one, against brumlet.exe
+# under Wine: identical setup programs from every wixl package of the tests,
+# the same output and refusals; the native tool with no wine on its path.
+if(BRUMLET_WRAP_TOOL)
+    set(native_test_packages)
+    set(native_test_targets)
+    foreach(dir windows/native/test samples packager/test)
+        get_property(targets DIRECTORY "${PROJECT_SOURCE_DIR}/${dir}" PROPERTY BUILDSYSTEM_TARGETS)
+        foreach(t IN LISTS targets)
+            get_target_property(file ${t} BRUMLET_MSI_FILE)
+            get_target_property(setup ${t} BRUMLET_SETUP_FILE)
+            if(file AND NOT setup)
+                list(APPEND native_test_packages "${file}")
+                list(APPEND native_test_targets ${t})
+            endif()
+        endforeach()
+    endforeach()
+    add_test(NAME packager_native_test
+        COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_native_test.sh"
+                "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${BRUMLET_WRAP_TOOL}"
+                $<TARGET_FILE:brumlet-wrapper> "${CMAKE_CURRENT_BINARY_DIR}/native-work"
+                ${native_test_packages})
+    set_tests_properties(packager_native_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
+endif()
+
+# The native tool installed with the cross build into one prefix, and as the
+# Debian package in a scratch root, used without Wine.
+if(BRUMLET_HOST_TOOL_DIR)
+    add_test(NAME packager_install_test
+        COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_install_test.sh"
+                "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${BRUMLET_HOST_TOOL_DIR}"
+                "${tool_msi_file}" "${CMAKE_CURRENT_BINARY_DIR}/install-work")
+    set_tests_properties(packager_install_test PROPERTIES TIMEOUT 300)
+endif()

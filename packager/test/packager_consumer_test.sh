@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Brumlet used by another CMake project through add_subdirectory(): only
-# what the setup program needs is built (no tests, no GoogleTest), the setup
+# what the setup program needs is built (no tests, no GoogleTest), without
+# running Wine (the packaging tool is built for the build machine), the setup
 # program carries its own runtime and installs and removes the sample in a
 # fresh Wine prefix, and a PRODUCT_CODE that the package contradicts stops
 # the build with both codes named. A DLL of the consumer's that links the
@@ -15,13 +16,17 @@ src="$1" project="$2" build="$3" objdump="$4"
 
 # The compiled objects may stay from an earlier run; the prefix never does.
 rm -rf "$build/wineprefix" "$build/wineprefix.lock"
-cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" >"$build.log" 2>&1 ||
+cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" >"$build.log" 2>&1 ||
     { fail "configure failed: $(tail -n 20 "$build.log")"; finish; }
 trap '"$build/wine-run.sh" --stop-server >/dev/null 2>&1' EXIT
 
-cmake --build "$build" --target consumer-setup >>"$build.log" 2>&1 ||
-    { fail "build failed: $(tail -n 20 "$build.log")"; finish; }
+# Cross-building the setup program runs no Wine: the build machine's own
+# tool wraps. A Wine started by the build would fail here.
+BRUMLET_WINE=false BRUMLET_WINESERVER=false cmake --build "$build" --target consumer-setup \
+    >>"$build.log" 2>&1 || { fail "build failed: $(tail -n 20 "$build.log")"; finish; }
+grep -q 'host-tool/packager/posix/brumlet wrap' "$build/build.ninja" ||
+    fail "the consumer's build does not wrap with the native tool"
+[[ ! -e "$build/wineprefix" ]] || fail "building the setup program made a Wine prefix"
 if grep -q gtest "$build/build.ninja"; then
     fail "the consumer's build knows GoogleTest targets"
 fi
@@ -51,7 +56,7 @@ else
     fail "a DLL that links brumlet_win with the defaults: $(tail -n 20 "$build.dll")"
 fi
 
-if cmake --build "$build" --target consumer-stale-code >"$build.stale" 2>&1; then
+if BRUMLET_WINE=false cmake --build "$build" --target consumer-stale-code >"$build.stale" 2>&1; then
     fail "a stale PRODUCT_CODE did not stop the build"
 fi
 stale="$(tr -d '\n' <"$build.stale")"

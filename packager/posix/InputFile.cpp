@@ -1,0 +1,99 @@
+#include "InputFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "SystemError.h"
+
+struct InputFile::Impl {
+    std::string path;
+    void* mapping = nullptr;
+    std::uint64_t size = 0;
+};
+
+namespace {
+
+// Closes the descriptor on every way out of the constructor; the mapping
+// outlives it.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd; }
+
+private:
+    int fd;
+};
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path, const std::string& what) : impl(new Impl) {
+    impl->path = path;
+    // Non-blocking: opening a named pipe for reading would wait for a writer.
+    const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (file.get() < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            SystemError::fail(what + " '" + path + "' does not exist");
+        }
+        if (error == EISDIR) {
+            SystemError::fail(what + " '" + path + "' is a folder, not a file");
+        }
+        SystemError::failCall("read", what, path, error);
+    }
+    struct stat info;
+    if (fstat(file.get(), &info) != 0) {
+        SystemError::failCall("read", what, path, errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        SystemError::fail(what + " '" + path + "' is a folder, not a file");
+    }
+    // Pipes, sockets and devices have no size to check offsets against.
+    if (!S_ISREG(info.st_mode)) {
+        SystemError::fail("cannot read " + what + " '" + path + "': not a regular file");
+    }
+    if (info.st_size <= 0) {
+        return;
+    }
+    const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+    if (size > SIZE_MAX) {
+        SystemError::fail("cannot read " + what + " '" + path + "': too large to map");
+    }
+    void* mapping = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+    if (mapping == MAP_FAILED) {
+        SystemError::failCall("read", what, path, errno);
+    }
+    // Most files are read once from front to back; a refused hint costs nothing.
+    madvise(mapping, static_cast<size_t>(size), MADV_SEQUENTIAL);
+    impl->mapping = mapping;
+    impl->size = size;
+}
+
+InputFile::~InputFile() {
+    if (impl->mapping) {
+        munmap(impl->mapping, static_cast<size_t>(impl->size));
+    }
+}
+
+const std::uint8_t* InputFile::data() const noexcept {
+    return static_cast<const std::uint8_t*>(impl->mapping);
+}
+
+std::uint64_t InputFile::size() const noexcept {
+    return impl->size;
+}
+
+const std::string& InputFile::path() const noexcept {
+    return impl->path;
+}

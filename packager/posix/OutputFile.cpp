@@ -1,0 +1,149 @@
+#include "OutputFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "Paths.h"
+#include "SystemError.h"
+
+struct OutputFile::Impl {
+    std::string path;     // as the user gave it, for messages
+    std::string target;   // its absolute spelling, where the file goes
+    std::string tmpPath;  // the sibling being written
+    int fd = -1;
+    std::uint64_t size = 0;
+    bool committed = false;
+
+    void writeAt(std::uint64_t offset, const void* data, std::size_t count);
+    [[noreturn]] void failWrite(int error) const {
+        SystemError::failCall("write", "", path, error);
+    }
+};
+
+namespace {
+
+// Linux moves at most this much per write() call.
+const std::size_t maxChunk = 0x7ffff000;
+
+// Opens a new sibling "qzt<number>.tmp" in the folder, never an existing file.
+int createSibling(const std::string& folder, std::string& tmpPath, int& error) {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned long number =
+        (static_cast<unsigned long>(getpid()) << 20) ^ static_cast<unsigned long>(now.tv_nsec);
+    for (int attempt = 0; attempt < 100; ++attempt, number += 7919) {
+        tmpPath = Paths::join(folder, "qzt" + std::to_string(number % 100000000) + ".tmp");
+        const int fd = open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return fd;
+        }
+        error = errno;
+        if (error != EEXIST) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+// Some file systems (network and FUSE ones) cannot flush a file or a folder;
+// what they hold is then as safe as they make it.
+bool syncUnsupported(int error) {
+    return error == EINVAL || error == ENOTSUP;
+}
+
+}  // namespace
+
+void OutputFile::Impl::writeAt(std::uint64_t offset, const void* data, std::size_t count) {
+    const char* bytes = static_cast<const char*>(data);
+    while (count > 0) {
+        if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
+            failWrite(EFBIG);
+        }
+        const std::size_t chunk = count < maxChunk ? count : maxChunk;
+        const ssize_t written = pwrite(fd, bytes, chunk, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failWrite(errno);
+        }
+        // A full disk shows as a short write first and ENOSPC on the next call.
+        if (written == 0) {
+            failWrite(ENOSPC);
+        }
+        bytes += written;
+        offset += static_cast<std::uint64_t>(written);
+        count -= static_cast<std::size_t>(written);
+    }
+}
+
+OutputFile::OutputFile(const std::string& path) : impl(new Impl) {
+    impl->path = path;
+    impl->target = Paths::absolute(path);
+    int error = EEXIST;
+    impl->fd = createSibling(Paths::folderOf(impl->target), impl->tmpPath, error);
+    if (impl->fd < 0) {
+        SystemError::failCall("write", "", path, error);
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (impl->fd >= 0) {
+        close(impl->fd);
+    }
+    if (!impl->committed && !impl->tmpPath.empty()) {
+        unlink(impl->tmpPath.c_str());
+    }
+}
+
+void OutputFile::append(const void* data, std::size_t size) {
+    impl->writeAt(impl->size, data, size);
+    impl->size += size;
+}
+
+void OutputFile::patch(std::uint64_t offset, const void* data, std::size_t size) {
+    if (offset > impl->size || size > impl->size - offset) {
+        // The core's own mistake, not the user's; still no file is left.
+        SystemError::fail("internal error: patch of " + std::to_string(size) + " bytes at " +
+                          std::to_string(offset) + " past the end of '" + impl->path + "'");
+    }
+    impl->writeAt(offset, data, size);
+}
+
+std::uint64_t OutputFile::size() const {
+    return impl->size;
+}
+
+void OutputFile::commit() {
+    // The data reaches the disk before the name does: after a crash the name
+    // leads to the old file or the complete new one.
+    if (fsync(impl->fd) != 0 && !syncUnsupported(errno)) {
+        impl->failWrite(errno);
+    }
+    const int fd = impl->fd;
+    impl->fd = -1;
+    if (close(fd) != 0) {
+        impl->failWrite(errno);
+    }
+    if (rename(impl->tmpPath.c_str(), impl->target.c_str()) != 0) {
+        impl->failWrite(errno);
+    }
+    impl->committed = true;
+    // And the rename itself: a new name lives in the folder's own blocks.
+    const std::string folder = Paths::folderOf(impl->target);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        SystemError::failCall("write", "", folder, errno);
+    }
+    const int synced = fsync(dir);
+    const int error = errno;
+    close(dir);
+    if (synced != 0 && !syncUnsupported(error)) {
+        SystemError::failCall("write", "", folder, error);
+    }
+}

@@ -1,0 +1,192 @@
+#include "PackageReader.h"
+
+#include <errno.h>
+#include <glib.h>
+#include <libmsi.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "SystemError.h"
+#include "ToolError.h"
+
+namespace PackageReader {
+
+namespace {
+
+struct ObjectRelease {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using Object = std::unique_ptr<T, ObjectRelease>;
+
+struct ErrorRelease {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using Error = std::unique_ptr<GError, ErrorRelease>;
+
+struct TextRelease {
+    void operator()(gchar* text) const { g_free(text); }
+};
+
+// The library reports oddities of a package through GLib's log; the tool's
+// standard error is its own one-line messages, unless tracing is on.
+void dropLibraryMessages() {
+    static const bool done = [] {
+        const char* debug = std::getenv("BRUMLET_DEBUG");
+        if (!debug || std::strcmp(debug, "true") != 0) {
+            g_log_set_default_handler([](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+                                      nullptr);
+        }
+        return true;
+    }();
+    (void)done;
+}
+
+std::string fieldText(LibmsiRecord* record, guint field) {
+    if (libmsi_record_is_null(record, field)) {
+        return std::string();
+    }
+    const std::unique_ptr<gchar, TextRelease> text(libmsi_record_get_string(record, field));
+    return text ? std::string(text.get()) : std::string();
+}
+
+// Runs a query with at most one string parameter and hands every row to `row`.
+// Returns false when the library refuses the query (no such table, ...).
+template <typename Row>
+bool select(LibmsiDatabase* db, const char* sql, const std::string* parameter, Row row) {
+    GError* raw = nullptr;
+    const Object<LibmsiQuery> query(libmsi_query_new(db, sql, &raw));
+    Error error(raw);
+    if (!query) {
+        return false;
+    }
+    Object<LibmsiRecord> parameters;
+    if (parameter) {
+        parameters.reset(libmsi_record_new(1));
+        libmsi_record_set_string(parameters.get(), 1, parameter->c_str());
+    }
+    raw = nullptr;
+    if (!libmsi_query_execute(query.get(), parameters.get(), &raw)) {
+        error.reset(raw);
+        return false;
+    }
+    for (;;) {
+        raw = nullptr;
+        const Object<LibmsiRecord> record(libmsi_query_fetch(query.get(), &raw));
+        error.reset(raw);
+        if (!record) {
+            break;
+        }
+        row(record.get());
+    }
+    libmsi_query_close(query.get(), nullptr);
+    return true;
+}
+
+// The stream's bytes; no stream in a package is longer than the package.
+std::vector<std::uint8_t> readStream(LibmsiRecord* record, guint field, std::uint64_t limit) {
+    const Object<GInputStream> stream(libmsi_record_get_stream(record, field));
+    std::vector<std::uint8_t> bytes;
+    if (!stream) {
+        return bytes;
+    }
+    std::uint8_t buffer[65536];
+    for (;;) {
+        GError* raw = nullptr;
+        const gssize got = g_input_stream_read(stream.get(), buffer, sizeof(buffer), nullptr, &raw);
+        const Error error(raw);
+        if (got < 0) {
+            return {};
+        }
+        if (got == 0) {
+            return bytes;
+        }
+        if (bytes.size() + static_cast<std::uint64_t>(got) > limit) {
+            return {};
+        }
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+}
+
+}  // namespace
+
+PackageFacts read(const std::string& path, const std::string& label) {
+    dropLibraryMessages();
+    struct stat info;
+    const std::uint64_t fileSize =
+        stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+
+    GError* raw = nullptr;
+    const Object<LibmsiDatabase> db(
+        libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
+    const Error error(raw);
+    if (!db) {
+        throw ToolError(label + " cannot be opened as an installer database: " +
+                        (error && error->message ? error->message : "the library refuses it"));
+    }
+
+    PackageFacts facts;
+    const std::pair<const char*, std::string*> wanted[] = {
+        {"ProductCode", &facts.productCode},       {"ProductName", &facts.productName},
+        {"ProductVersion", &facts.productVersion}, {"Manufacturer", &facts.manufacturer},
+        {"ARPPRODUCTICON", &facts.iconName},
+    };
+    // A package without a readable Property table has no ProductCode, which
+    // the command line reports, as the Windows tool does.
+    select(db.get(), "SELECT `Property`, `Value` FROM `Property`", nullptr,
+           [&](LibmsiRecord* record) {
+               const std::string name = fieldText(record, 1);
+               for (const auto& property : wanted) {
+                   if (name == property.first) {
+                       *property.second = fieldText(record, 2);
+                   }
+               }
+           });
+
+    // A missing Icon table or row leaves the icon empty; the command line
+    // says that it cannot be used.
+    if (!facts.iconName.empty()) {
+        select(db.get(), "SELECT `Data` FROM `Icon` WHERE `Name` = ?", &facts.iconName,
+               [&](LibmsiRecord* record) {
+                   if (facts.icon.empty()) {
+                       facts.icon = readStream(record, 1, fileSize);
+                   }
+               });
+    }
+    return facts;
+}
+
+PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::string& label) {
+    // The library opens packages by name only: it gets an anonymous file in
+    // memory, which nothing else sees and which is gone with its descriptor.
+    const int fd = memfd_create("brumlet-package", MFD_CLOEXEC);
+    if (fd < 0) {
+        throw ToolError("cannot copy " + label + " to memory: " + SystemError::describe(errno));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    std::uint64_t done = 0;
+    while (done < size) {
+        const std::uint64_t left = size - done;
+        const ssize_t written =
+            write(fd, data + done, static_cast<std::size_t>(left < (1u << 30) ? left : (1u << 30)));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            throw ToolError("cannot copy " + label +
+                            " to memory: " + SystemError::describe(written < 0 ? errno : ENOSPC));
+        }
+        done += static_cast<std::uint64_t>(written);
+    }
+    return read("/proc/self/fd/" + std::to_string(fd), label);
+}
+
+}  // namespace PackageReader

@@ -1,0 +1,218 @@
+// The POSIX platform part on the real file system: what the command line
+// relies on when it reads inputs, writes outputs and opens packages.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "InputFile.h"
+#include "OutputFile.h"
+#include "PackageReader.h"
+#include "Paths.h"
+#include "ToolError.h"
+#include "ToolPlatform.h"
+
+namespace {
+
+class PosixTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/brumlet-posix-test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        char here[4096];
+        ASSERT_NE(getcwd(here, sizeof(here)), nullptr);
+        startFolder = here;
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(startFolder.c_str()), 0);
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+
+    static void writeFile(const std::string& file, const std::string& content) {
+        std::ofstream(file, std::ios::binary) << content;
+    }
+    static std::string readFile(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::vector<std::string> names() const {
+        std::string listing;
+        FILE* ls = popen(("ls -A '" + dir + "'").c_str(), "r");
+        char buffer[256];
+        while (ls && fgets(buffer, sizeof(buffer), ls)) {
+            listing += buffer;
+        }
+        if (ls) {
+            pclose(ls);
+        }
+        std::vector<std::string> result;
+        for (std::size_t start = 0, end; (end = listing.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            result.push_back(listing.substr(start, end - start));
+        }
+        return result;
+    }
+
+    template <class Body>
+    static std::string errorOf(Body body) {
+        try {
+            body();
+        } catch (const ToolError& e) {
+            return e.what();
+        }
+        return "<no error>";
+    }
+
+    std::string dir;
+    std::string startFolder;
+};
+
+TEST_F(PosixTest, InputFileRefusesWhatItCannotMapWithOneLineNamingThePath) {
+    writeFile(path("plain"), "x");
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+    const struct {
+        std::string name;
+        std::string expected;
+    } cases[] = {
+        {"missing.msi", "package '" + path("missing.msi") + "' does not exist"},
+        {"plain/below", "package '" + path("plain/below") + "' does not exist"},
+        {"folder", "package '" + path("folder") + "' is a folder, not a file"},
+        // Must not wait for a writer that never comes.
+        {"pipe", "cannot read package '" + path("pipe") + "': not a regular file"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(errorOf([&] { InputFile(path(c.name), "package"); }), c.expected) << c.name;
+    }
+}
+
+TEST_F(PosixTest, InputFileMapsTheWholeFileAndAnEmptyOneAsNothing) {
+    const std::string content = std::string("MZ\0\x01", 4) + std::string(100000, 'q') + "end";
+    writeFile(path("data"), content);
+    writeFile(path("empty"), "");
+    const InputFile data(path("data"), "stub");
+    ASSERT_EQ(data.size(), content.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data()), data.size()), content);
+    EXPECT_EQ(data.path(), path("data"));
+    const InputFile empty(path("empty"), "stub");
+    EXPECT_EQ(empty.size(), 0u);
+    EXPECT_EQ(empty.data(), nullptr);
+}
+
+TEST_F(PosixTest, OutputFileReplacesTheTargetOnlyOnCommit) {
+    writeFile(path("setup.exe"), "old");
+    {
+        OutputFile out(path("setup.exe"));
+        out.append("0123456789", 10);
+        out.patch(2, "ab", 2);
+        out.append("", 0);
+        EXPECT_EQ(out.size(), 10u);
+        EXPECT_EQ(names().size(), 2u) << "the sibling is in the target's folder";
+        EXPECT_EQ(readFile(path("setup.exe")), "old");
+        out.commit();
+    }
+    EXPECT_EQ(readFile(path("setup.exe")), "01ab456789");
+    EXPECT_EQ(names(), std::vector<std::string>{"setup.exe"});
+}
+
+TEST_F(PosixTest, OutputFileLeftUncommittedLeavesTheOldFileAndNoSibling) {
+    writeFile(path("setup.exe"), "old");
+    {
+        OutputFile out(path("setup.exe"));
+        out.append("new bytes", 9);
+    }
+    {
+        OutputFile out(path("fresh.exe"));
+        out.append("new bytes", 9);
+        // Past the end: refused, not written as a hole or beyond.
+        EXPECT_NE(errorOf([&] { out.patch(8, "xy", 2); }), "<no error>");
+    }
+    EXPECT_EQ(readFile(path("setup.exe")), "old");
+    EXPECT_EQ(names(), std::vector<std::string>{"setup.exe"});
+}
+
+TEST_F(PosixTest, OutputFileInAMissingOrReadOnlyFolderIsRefusedNamingThePath) {
+    EXPECT_EQ(errorOf([&] { OutputFile(path("none/setup.exe")); }),
+              "cannot write '" + path("none/setup.exe") + "': No such file or directory");
+    if (geteuid() != 0) {
+        ASSERT_EQ(mkdir(path("locked").c_str(), 0500), 0);
+        EXPECT_EQ(errorOf([&] { OutputFile(path("locked/setup.exe")); }),
+                  "cannot write '" + path("locked/setup.exe") + "': Permission denied");
+    }
+}
+
+TEST_F(PosixTest, AbsolutePathsAreSpelledWithoutDotStepsAndKeepLinks) {
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"a.msi", dir + "/a.msi"}, {"./sub/../b.msi", dir + "/b.msi"}, {"/x//y/./z/", "/x/y/z"},
+        {"/../..", "/"},           {"link/../c.msi", dir + "/c.msi"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToolPlatform::absolutePath(c.in), c.out) << c.in;
+    }
+    EXPECT_EQ(Paths::folderOf("/a.msi"), "/");
+    EXPECT_EQ(Paths::folderOf("/d/e/a.msi"), "/d/e");
+}
+
+TEST_F(PosixTest, SameFileSeesThroughLinksAndOtherSpellings) {
+    writeFile(path("a"), "same");
+    writeFile(path("b"), "same");
+    ASSERT_EQ(link(path("a").c_str(), path("hard").c_str()), 0);
+    ASSERT_EQ(symlink(path("a").c_str(), path("soft").c_str()), 0);
+    EXPECT_TRUE(ToolPlatform::sameFile(path("a"), path("hard")));
+    EXPECT_TRUE(ToolPlatform::sameFile(path("soft"), path("a")));
+    EXPECT_TRUE(ToolPlatform::sameFile(dir + "/./x/../a", path("a")));
+    EXPECT_FALSE(ToolPlatform::sameFile(path("a"), path("b")));
+    EXPECT_FALSE(ToolPlatform::sameFile(path("a"), path("missing")));
+    EXPECT_TRUE(ToolPlatform::isDirectory(dir));
+    EXPECT_FALSE(ToolPlatform::isDirectory(path("a")));
+    EXPECT_TRUE(ToolPlatform::exists(path("soft")));
+}
+
+TEST_F(PosixTest, PackageReaderReadsThePropertiesAndTheProductIcon) {
+    const PackageFacts tool = PackageReader::read(POSIX_TEST_TOOL_MSI, "package");
+    EXPECT_EQ(tool.productCode, POSIX_TEST_CODE);
+    EXPECT_EQ(tool.productName, "Brumlet Tool Test");
+    EXPECT_EQ(tool.productVersion, "2.3.4");
+    EXPECT_EQ(tool.manufacturer, "Brumlet Testers");
+    EXPECT_EQ(tool.iconName, "ToolIcon.ico");
+    const std::string icon = readFile(POSIX_TEST_ICON);
+    EXPECT_EQ(std::string(tool.icon.begin(), tool.icon.end()), icon);
+
+    // The package inside a setup program is read from memory.
+    const std::string bytes = readFile(POSIX_TEST_TOOL_MSI);
+    const PackageFacts held = PackageReader::read(
+        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), "the package");
+    EXPECT_EQ(held.productCode, tool.productCode);
+    EXPECT_EQ(held.manufacturer, tool.manufacturer);
+    EXPECT_EQ(held.icon, tool.icon);
+
+    const PackageFacts hello = PackageReader::read(POSIX_TEST_HELLO_MSI, "package");
+    EXPECT_EQ(hello.productCode, "{D0AB6657-814E-4B30-AF5E-BB2ADCFE65DC}");
+    EXPECT_EQ(hello.productName, "Brumlet Hello");
+    EXPECT_TRUE(hello.iconName.empty());
+    EXPECT_TRUE(hello.icon.empty());
+}
+
+TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabase) {
+    writeFile(path("text.msi"), std::string(4096, 't'));
+    EXPECT_EQ(errorOf([&] {
+                  PackageReader::read(path("text.msi"), "package 'text.msi'");
+              }).rfind("package 'text.msi' cannot be opened as an installer database: ", 0),
+              0u);
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The native tool against brumlet.exe under Wine: for every wixl package the
+# tests use (with the package's own icon, without one, with --icon), both
+# write the same setup program byte for byte, and every command and refusal
+# gives the same output, messages and status (brumlet.exe through the Wine
+# front, which shows its paths in their Linux form). The native tool runs
+# with no wine on its PATH, only a trap that records being called.
+#
+#   packager_native_test.sh <source dir> <build dir> <native brumlet> <stub> <work dir>
+#                           <package.msi>...
+set -uo pipefail
+
+source "$1/test/support/test_lib.sh" || exit 1
+src="$1" build="$2" native="$3" stub="$4" work="$5"
+shift 5
+packages=("$@")
+
+export WINEPREFIX="$build/wineprefix" BRUMLET_EXE="$build/packager/brumlet.exe"
+rm -rf "$work"
+mkdir -p "$work/no-wine" "$work/pkg" "$work/native" "$work/wine"
+trap 'rm -rf "$work"' EXIT
+cat >"$work/no-wine/wine" <<TRAP
+#!/bin/sh
+touch "$work/wine-was-called"
+exit 1
+TRAP
+chmod +x "$work/no-wine/wine"
+cp "$work/no-wine/wine" "$work/no-wine/wine64"
+
+# The large package, made once and kept for later runs.
+source "$src/bench/packages.sh"
+packages+=("$(cd "$src" && bench_package 210 "$build")")
+
+# Both tools run from an empty folder with the same arguments. Sets
+# $native_out, $wine_out: status, standard output and standard error, without
+# carriage returns.
+both() {
+    (cd "$work/native" && PATH="$work/no-wine" "$native" "$@" >../n.out 2>../n.err </dev/null)
+    native_out="status $?"$'\n'"$(cat "$work/n.out")"$'\n'"--- stderr"$'\n'"$(cat "$work/n.err")"
+    (cd "$work/wine" && "$src/bin/brumlet" "$@" >../w.out 2>../w.err </dev/null)
+    wine_out="status $?"$'\n'"$(tr -d '\r' <"$work/w.out")"$'\n'"--- stderr"$'\n'"$(tr -d '\r' <"$work/w.err")"
+}
+
+expect_same() {
+    both "$@"
+    [[ "$native_out" == "$wine_out" ]] ||
+        fail "$*: the tools differ"$'\n'"native:"$'\n'"$native_out"$'\n'"Wine:"$'\n'"$wine_out"
+}
+
+# wrap_both <name> <package> [options...]: each tool writes its own setup
+# program; they must be identical, and so must what info and extract say.
+wrap_both() {
+    local name="$1" msi="$2"
+    shift 2
+    # The same name: it goes into the version resource.
+    local n="$work/native/$name-setup.exe" w="$work/wine/$name-setup.exe"
+    (PATH="$work/no-wine" "$native" wrap "$msi" -o "$n" --stub "$stub" "$@" >/dev/null) ||
+        { fail "$name: native wrap failed"; return; }
+    "$src/bin/brumlet" wrap "$msi" -o "$w" --stub "$stub" "$@" >/dev/null ||
+        { fail "$name: wrap under Wine failed"; return; }
+    cmp -s "$n" "$w" || fail "$name: the setup programs differ: $(cmp "$n" "$w" | head -n 1)"
+    # The same file for both, so that the paths they print agree too.
+    expect_same info "$n"
+    expect_same extract "$n" -o "$work/pkg/$name-back.msi"
+    rm -f "$work/pkg/$name-back.msi"
+    (PATH="$work/no-wine" "$native" extract "$n" -o "$work/pkg/$name-back.msi" >/dev/null) ||
+        fail "$name: native extract failed"
+    cmp -s "$msi" "$work/pkg/$name-back.msi" || fail "$name: the extracted package differs"
+    rm -f "$n" "$w" "$work/pkg/$name-back.msi"
+}
+
+icon="$src/packager/test/tool_icon.ico"
+for msi in "${packages[@]}"; do
+    name="$(basename "$msi" .msi)"
+    cp "$msi" "$work/pkg/$name.msi"
+    wrap_both "$name" "$work/pkg/$name.msi"
+    wrap_both "$name-icon" "$work/pkg/$name.msi" --icon "$icon"
+    expect_same info "$work/pkg/$name.msi"
+    rm -f "$work/pkg/$name.msi"
+done
+
+# The default output names and the refusals, each against the other tool's.
+small="${packages[0]}"
+cp "$small" "$work/pkg/small.msi"
+printf 'no package' >"$work/pkg/text.msi"
+head -c 4000 "$icon" >"$work/pkg/cut.ico"
+mkdir -p "$work/pkg/folder.msi"
+cases=(
+    ""
+    "--help"
+    "--version"
+    "frobnicate"
+    "wrap"
+    "wrap $work/pkg/small.msi --colour red"
+    "wrap $work/pkg/small.msi -o"
+    "wrap $work/pkg/missing.msi"
+    "wrap $work/pkg/folder.msi"
+    "wrap $work/pkg/text.msi"
+    "wrap $work/pkg/small.msi -o $work/none/setup.exe --stub $stub"
+    "wrap $work/pkg/small.msi -o $work/pkg/small.msi --stub $stub"
+    "wrap $work/pkg/small.msi -o $work/pkg/folder.msi --stub $stub"
+    "wrap $work/pkg/small.msi --stub $work/pkg/small.msi"
+    "wrap $work/pkg/small.msi --stub $BRUMLET_EXE -o $work/pkg/x.exe"
+    "wrap $work/pkg/small.msi --icon $work/pkg/cut.ico --stub $stub -o $work/pkg/cut.exe"
+    "info $work/pkg/text.msi"
+    "info $stub"
+    "extract $work/pkg/small.msi"
+    "extract $stub -o $work/pkg/x.msi"
+)
+for c in "${cases[@]}"; do
+    read -r -a args <<<"$c"
+    expect_same "${args[@]}"
+    rm -f "$work/pkg/x.exe" "$work/pkg/x.msi" "$work/pkg/cut.exe"
+done
+# The default output beside the package, written by each in turn.
+both wrap "$work/pkg/small.msi" --stub "$stub"
+[[ "$native_out" == "$wine_out" ]] || fail "wrap with the default output: the tools differ"
+[[ -f "$work/pkg/small-setup.exe" ]] || fail "no default output small-setup.exe"
+
+[[ ! -e "$work/wine-was-called" ]] || fail "the native tool called wine"
+left="$(ls -A "$work/pkg" | grep -v -x -e small.msi -e small-setup.exe -e text.msi -e cut.ico \
+    -e folder.msi)"
+[[ -z "$left" ]] || fail "left behind: $left"
+finish
