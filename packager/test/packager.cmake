@@ -45,7 +45,8 @@ set_tests_properties(packager_large_test PROPERTIES
 add_test(NAME packager_consumer_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_consumer_test.sh"
             "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_LIST_DIR}/consumer"
-            "${CMAKE_CURRENT_BINARY_DIR}/consumer-build" "${CMAKE_OBJDUMP}")
+            "${CMAKE_CURRENT_BINARY_DIR}/consumer-build" "${CMAKE_OBJDUMP}"
+            $<TARGET_FILE:brumlet-wrapper> "${CMAKE_BUILD_TYPE}")
 set_tests_properties(packager_consumer_test PROPERTIES TIMEOUT 1200)
 
 # The native tool, where the build machine builds one, against brumlet.exe

@@ -6,17 +6,21 @@
 # fresh Wine prefix, and a PRODUCT_CODE that the package contradicts stops
 # the build with both codes named. A DLL of the consumer's that links the
 # library with the defaults builds and works: the library's objects carry no
-# link-time bytecode into links that did not ask for it.
+# link-time bytecode into links that did not ask for it. The stub built there,
+# in a build folder of another name, is byte for byte the project's own: no
+# build path enters a binary.
 #
 #   packager_consumer_test.sh <source dir> <consumer project> <build dir> <objdump>
+#                             <the project's stub> <its build type>
 set -uo pipefail
 
 source "$1/test/support/test_lib.sh" || exit 1
-src="$1" project="$2" build="$3" objdump="$4"
+src="$1" project="$2" build="$3" objdump="$4" stub="$5" build_type="$6"
 
 # The compiled objects may stay from an earlier run; the prefix never does.
 rm -rf "$build/wineprefix" "$build/wineprefix.lock"
-cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" >"$build.log" 2>&1 ||
+cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" \
+    -DCMAKE_BUILD_TYPE="$build_type" >"$build.log" 2>&1 ||
     { fail "configure failed: $(tail -n 20 "$build.log")"; finish; }
 trap '"$build/wine-run.sh" --stop-server >/dev/null 2>&1' EXIT
 
@@ -29,6 +33,13 @@ grep -q 'host-tool/packager/posix/brumlet wrap' "$build/build.ninja" ||
 [[ ! -e "$build/wineprefix" ]] || fail "building the setup program made a Wine prefix"
 if grep -q gtest "$build/build.ninja"; then
     fail "the consumer's build knows GoogleTest targets"
+fi
+again="$build/brumlet/wrapper/brumlet-wrapper.exe"
+if ! cmp -s "$stub" "$again"; then
+    fail "the stub differs between build folders in $(cmp -l "$stub" "$again" 2>/dev/null | wc -l) bytes"
+    for path in "$src" "$(dirname "$(dirname "$stub")")" "$build"; do
+        grep -qaF "$path" "$again" "$stub" && fail "a stub names the folder $path"
+    done
 fi
 setup="$build/consumer-setup.exe"
 bash "$src/wrapper/test/wrapper_stub_test.sh" "$objdump" "$setup" >/dev/null 2>"$build.stub" ||
