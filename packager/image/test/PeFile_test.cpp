@@ -71,8 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"unknown magic", set16(optionalHeader, 0x30b), "unknown magic 0x30b"},
         Damage{"optional header huge", set16(sizeOfOptionalHeader, 0xffff),
                "the optional header at 0x58 (0xffff bytes) lies outside the file"},
-        Damage{"optional header tiny", set16(sizeOfOptionalHeader, 16),
-               "size 0x10 is too small"},
+        Damage{"optional header tiny", set16(sizeOfOptionalHeader, 16), "size 0x10 is too small"},
         Damage{"directories overflow the optional header",
                [](Bytes& b) {
                    put16(b, sizeOfOptionalHeader, 112 + 8);
