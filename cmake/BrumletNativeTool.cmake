@@ -57,11 +57,15 @@ function(brumlet_setup_wrap_tool)
         SOURCE_DIR "${PROJECT_SOURCE_DIR}"
         BINARY_DIR "${dir}"
         CMAKE_ARGS -DBRUMLET_HOST_TOOL=ON -DBRUMLET_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+                   # Beside the tool, as in an installed tree: it needs no --stub.
+                   "-DBRUMLET_WRAPPER_STUB=$<TARGET_FILE:brumlet-wrapper>"
         BUILD_COMMAND "${CMAKE_COMMAND}" --build "${dir}" --target brumlet
         BUILD_BYPRODUCTS "${tool}"
         BUILD_ALWAYS ON
         INSTALL_COMMAND ""
         EXCLUDE_FROM_ALL ON)
+    # The wrapper is declared later; its stub is copied by the tool's build.
+    add_dependencies(brumlet_host_tool brumlet-wrapper)
     message(STATUS "brumlet_wrap_msi() runs the native tool ${tool}")
     set(BRUMLET_WRAP_TOOL "${tool}" CACHE INTERNAL "")
     set(BRUMLET_WRAP_TOOL_DEPENDS "${tool};brumlet_host_tool" CACHE INTERNAL "")

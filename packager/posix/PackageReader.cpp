@@ -1,14 +1,18 @@
 #include "PackageReader.h"
 
+#include <errno.h>
 #include <glib.h>
 #include <libmsi.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "SystemError.h"
+#include "ToolError.h"
 
 namespace PackageReader {
 
@@ -111,7 +115,7 @@ std::vector<std::uint8_t> readStream(LibmsiRecord* record, guint field, std::uin
 
 }  // namespace
 
-PackageFacts read(const std::string& path) {
+PackageFacts read(const std::string& path, const std::string& label) {
     dropLibraryMessages();
     struct stat info;
     const std::uint64_t fileSize =
@@ -122,7 +126,8 @@ PackageFacts read(const std::string& path) {
         libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
     const Error error(raw);
     if (!db) {
-        SystemError::fail("'" + path + "' is not a Windows Installer package");
+        throw ToolError(label + " cannot be opened as an installer database: " +
+                        (error && error->message ? error->message : "the library refuses it"));
     }
 
     PackageFacts facts;
@@ -132,7 +137,7 @@ PackageFacts read(const std::string& path) {
         {"ARPPRODUCTICON", &facts.iconName},
     };
     // A package without a readable Property table has no ProductCode, which
-    // the command line reports.
+    // the command line reports, as the Windows tool does.
     select(db.get(), "SELECT `Property`, `Value` FROM `Property`", nullptr,
            [&](LibmsiRecord* record) {
                const std::string name = fieldText(record, 1);
@@ -143,7 +148,8 @@ PackageFacts read(const std::string& path) {
                }
            });
 
-    // The icon is decoration: a missing Icon table or row leaves it empty.
+    // A missing Icon table or row leaves the icon empty; the command line
+    // says that it cannot be used.
     if (!facts.iconName.empty()) {
         select(db.get(), "SELECT `Data` FROM `Icon` WHERE `Name` = ?", &facts.iconName,
                [&](LibmsiRecord* record) {
@@ -153,6 +159,34 @@ PackageFacts read(const std::string& path) {
                });
     }
     return facts;
+}
+
+PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::string& label) {
+    // The library opens packages by name only: it gets an anonymous file in
+    // memory, which nothing else sees and which is gone with its descriptor.
+    const int fd = memfd_create("brumlet-package", MFD_CLOEXEC);
+    if (fd < 0) {
+        throw ToolError("cannot copy " + label + " to memory: " + SystemError::describe(errno));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    std::uint64_t done = 0;
+    while (done < size) {
+        const std::uint64_t left = size - done;
+        const ssize_t written =
+            write(fd, data + done, static_cast<std::size_t>(left < (1u << 30) ? left : (1u << 30)));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            throw ToolError("cannot copy " + label +
+                            " to memory: " + SystemError::describe(written < 0 ? errno : ENOSPC));
+        }
+        done += static_cast<std::uint64_t>(written);
+    }
+    return read("/proc/self/fd/" + std::to_string(fd), label);
 }
 
 }  // namespace PackageReader

@@ -96,6 +96,10 @@ std::string absolutePath(const std::string& path) {
     return Paths::absolute(path);
 }
 
+bool isSeparator(char c) {
+    return c == '/';
+}
+
 bool isDirectory(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);

@@ -52,7 +52,8 @@ expect_same() {
 wrap_both() {
     local name="$1" msi="$2"
     shift 2
-    local n="$work/pkg/$name-native.exe" w="$work/pkg/$name-wine.exe"
+    # The same name: it goes into the version resource.
+    local n="$work/native/$name-setup.exe" w="$work/wine/$name-setup.exe"
     (PATH="$work/no-wine" "$native" wrap "$msi" -o "$n" --stub "$stub" "$@" >/dev/null) ||
         { fail "$name: native wrap failed"; return; }
     "$src/bin/brumlet" wrap "$msi" -o "$w" --stub "$stub" "$@" >/dev/null ||
