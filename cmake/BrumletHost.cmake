@@ -30,6 +30,10 @@ if(BRUMLET_BUILD_TESTS)
 endif()
 
 add_compile_options(-Wall -Wextra -Werror)
+# No build path enters a binary (see the top-level CMakeLists.txt); the build
+# folder comes last, as it usually lies inside the source tree.
+add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+    "-ffile-prefix-map=${PROJECT_BINARY_DIR}=.")
 
 add_subdirectory(packager)
 

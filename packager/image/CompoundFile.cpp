@@ -1,0 +1,513 @@
+#include "CompoundFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FormatError.h"
+
+namespace image {
+namespace CompoundFile {
+
+namespace {
+
+const std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+constexpr std::uint64_t kHeaderSize = 512;
+constexpr std::uint64_t kDirectoryEntrySize = 128;
+constexpr std::uint64_t kMiniSectorSize = 64;
+constexpr std::uint64_t kMiniStreamCutoff = 4096;
+// Slots for FAT sector numbers in the header; the rest go to DIFAT sectors.
+constexpr std::uint64_t kHeaderDifatSlots = 109;
+
+// Sector numbers above kMaxSector mark the end of a chain or sectors that
+// belong to no chain.
+constexpr std::uint32_t kMaxSector = 0xFFFFFFFA;
+constexpr std::uint32_t kDifatSector = 0xFFFFFFFC;
+constexpr std::uint32_t kFatSector = 0xFFFFFFFD;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
+constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+
+enum EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
+
+// The root storage's class identifiers, as stored (the first three fields
+// little-endian): {000C1084-0000-0000-C000-000000000046} and its siblings.
+const std::uint8_t kPackageClass[16] = {0x84, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                        0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const std::uint8_t kPatchClass[16] = {0x86, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                      0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const std::uint8_t kTransformClass[16] = {0x82, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::uint64_t le64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+
+std::string num(std::uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string hex(std::uint64_t value) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return "0x" + text;
+}
+
+[[noreturn]] void fail(const std::string& message) {
+    throw FormatError(message);
+}
+
+std::string markName(std::uint32_t sector) {
+    switch (sector) {
+        case kFreeSector:
+            return "free";
+        case kFatSector:
+            return "a FAT sector";
+        case kDifatSector:
+            return "a DIFAT sector";
+        default:
+            return "reserved value " + hex(sector);
+    }
+}
+
+std::uint64_t ceilDiv(std::uint64_t value, std::uint64_t unit) {
+    return value / unit + (value % unit != 0 ? 1 : 0);
+}
+
+// One pass over a file. Every sector and mini sector belongs to at most one
+// chain: `owner` records which walk took it, so that a chain that comes back
+// to one of its own sectors (a loop) or runs into another's is caught when
+// it happens, and all walks together take at most one step per sector.
+class Checker {
+public:
+    Checker(const std::uint8_t* data, std::uint64_t size) : data(data), size(size) {}
+
+    Kind run() {
+        readHeader();
+        readFat();
+        readDirectory();
+        const std::vector<std::uint32_t> streams = walkTree();
+        checkMiniStream();
+        readMiniFat();
+        for (std::uint32_t id : streams) {
+            checkStream(id);
+        }
+        return kindOf(entry(0) + 0x50);
+    }
+
+private:
+    const std::uint8_t* data;
+    std::uint64_t size;
+
+    unsigned version = 0;
+    std::uint64_t sectorSize = 0;
+    unsigned sectorShift = 0;
+    // Sectors that start inside the file; the last one may be cut short.
+    std::uint64_t sectorCount = 0;
+
+    std::vector<std::uint32_t> fat;
+    std::vector<std::uint32_t> owner;
+    std::uint32_t walks = 0;
+
+    std::vector<std::uint32_t> directory;
+    std::uint64_t entryCount = 0;
+
+    std::uint64_t miniStreamSize = 0;
+    std::vector<std::uint32_t> miniStream;
+    std::vector<std::uint32_t> miniFat;
+    std::vector<std::uint32_t> miniOwner;
+
+    void readHeader() {
+        if (!hasSignature(data, size)) {
+            fail("the compound file signature is missing");
+        }
+        if (size < kHeaderSize) {
+            fail("the compound file header is cut short: " + num(size) + " of " + num(kHeaderSize) +
+                 " bytes");
+        }
+        const std::uint16_t byteOrder = le16(data + 0x1C);
+        if (byteOrder != 0xFFFE) {
+            fail("the compound file header's byte order mark is " + hex(byteOrder) +
+                 ", not 0xFFFE");
+        }
+        version = le16(data + 0x1A);
+        if (version != 3 && version != 4) {
+            fail("compound file version " + num(version) + " is unknown (3 and 4 exist)");
+        }
+        sectorShift = le16(data + 0x1E);
+        const unsigned expectedShift = version == 3 ? 9 : 12;
+        if (sectorShift != expectedShift) {
+            fail("the sector shift " + num(sectorShift) + " does not fit compound file version " +
+                 num(version) + " (it takes " + num(expectedShift) + ")");
+        }
+        const std::uint16_t miniShift = le16(data + 0x20);
+        if (miniShift != 6) {
+            fail("the mini sector shift is " + num(miniShift) + ", not 6");
+        }
+        const std::uint32_t cutoff = le32(data + 0x38);
+        if (cutoff != kMiniStreamCutoff) {
+            fail("the mini stream cutoff is " + num(cutoff) + " bytes, not 4096");
+        }
+        sectorSize = std::uint64_t{1} << sectorShift;
+        // Version 4's header fills a whole 4 KiB sector.
+        if (size < sectorSize) {
+            fail("the file is cut short in its header sector: " + num(size) + " of " +
+                 num(sectorSize) + " bytes");
+        }
+        sectorCount = std::min<std::uint64_t>(ceilDiv(size - sectorSize, sectorSize),
+                                              std::uint64_t{kMaxSector} + 1);
+        owner.assign(sectorCount, 0);
+    }
+
+    std::uint64_t offsetOf(std::uint32_t sector) const {
+        return (std::uint64_t{sector} + 1) << sectorShift;
+    }
+
+    // A sector read as a whole (tables, directory): all of it in the file.
+    const std::uint8_t* wholeSector(std::uint32_t sector, const std::string& what) const {
+        if (sector >= sectorCount || offsetOf(sector) + sectorSize > size) {
+            fail(what + " (sector " + num(sector) + ") runs past the end of the file");
+        }
+        return data + offsetOf(sector);
+    }
+
+    // Marks `sector` as taken by the current walk.
+    void take(std::uint32_t sector, const std::string& what) {
+        if (sector > kMaxSector) {
+            fail("the sector chain of " + what + " is broken: it reaches a sector marked " +
+                 markName(sector));
+        }
+        if (sector >= sectorCount) {
+            fail("the sector chain of " + what + " leads to sector " + num(sector) +
+                 ", beyond the file's " + num(sectorCount) + " sectors");
+        }
+        if (owner[sector] == walks) {
+            fail("the sector chain of " + what + " loops at sector " + num(sector));
+        }
+        if (owner[sector] != 0) {
+            fail("the sector chain of " + what + " runs into sector " + num(sector) +
+                 ", which belongs to another chain");
+        }
+        owner[sector] = walks;
+    }
+
+    void readFat() {
+        const std::uint32_t fatCount = le32(data + 0x2C);
+        const std::uint32_t difatCount = le32(data + 0x48);
+        if (difatCount > sectorCount) {
+            fail("the header counts " + num(difatCount) + " DIFAT sectors, more than the file's " +
+                 num(sectorCount) + " sectors");
+        }
+        if (fatCount > sectorCount) {
+            fail("the header counts " + num(fatCount) + " FAT sectors, more than the file's " +
+                 num(sectorCount) + " sectors");
+        }
+        const std::uint64_t perDifatSector = sectorSize / 4 - 1;
+        if (fatCount > kHeaderDifatSlots + std::uint64_t{difatCount} * perDifatSector) {
+            fail("the header counts " + num(fatCount) + " FAT sectors, more than its " +
+                 num(difatCount) + " DIFAT sectors can list");
+        }
+
+        std::vector<std::uint32_t> fatSectors;
+        fatSectors.reserve(fatCount);
+        for (std::uint64_t i = 0; i < kHeaderDifatSlots && fatSectors.size() < fatCount; ++i) {
+            fatSectors.push_back(le32(data + 0x4C + 4 * i));
+        }
+        ++walks;
+        std::uint32_t difatSector = le32(data + 0x44);
+        for (std::uint32_t i = 0; i < difatCount; ++i) {
+            if (difatSector == kEndOfChain || difatSector == kFreeSector) {
+                fail("the DIFAT chain ends after " + num(i) + " of its " + num(difatCount) +
+                     " sectors");
+            }
+            take(difatSector, "the DIFAT");
+            const std::uint8_t* p = wholeSector(difatSector, "DIFAT sector " + num(i));
+            for (std::uint64_t j = 0; j < perDifatSector && fatSectors.size() < fatCount; ++j) {
+                fatSectors.push_back(le32(p + 4 * j));
+            }
+            difatSector = le32(p + 4 * perDifatSector);
+        }
+
+        ++walks;
+        fat.reserve(fatSectors.size() * (sectorSize / 4));
+        for (std::size_t i = 0; i < fatSectors.size(); ++i) {
+            const std::uint32_t sector = fatSectors[i];
+            if (sector > kMaxSector) {
+                fail("FAT sector " + num(i) + " is listed as " + markName(sector) +
+                     ", not as a sector of the file");
+            }
+            if (sector >= sectorCount) {
+                fail("FAT sector " + num(i) + " is listed at sector " + num(sector) +
+                     ", beyond the file's " + num(sectorCount) + " sectors");
+            }
+            if (owner[sector] != 0) {
+                fail("FAT sector " + num(i) + " is listed at sector " + num(sector) +
+                     ", which already holds another part of the file");
+            }
+            owner[sector] = walks;
+            const std::uint8_t* p = wholeSector(sector, "FAT sector " + num(i));
+            for (std::uint64_t j = 0; j < sectorSize / 4; ++j) {
+                fat.push_back(le32(p + 4 * j));
+            }
+        }
+    }
+
+    // The sectors of one chain in order; at most one step per sector of
+    // the file, since a sector can be taken only once.
+    std::vector<std::uint32_t> chain(std::uint32_t start, const std::string& what) {
+        ++walks;
+        std::vector<std::uint32_t> sectors;
+        for (std::uint32_t sector = start; sector != kEndOfChain;) {
+            take(sector, what);
+            if (sector >= fat.size()) {
+                fail("the sector chain of " + what + " leads to sector " + num(sector) +
+                     ", beyond the FAT's " + num(fat.size()) + " entries");
+            }
+            sectors.push_back(sector);
+            sector = fat[sector];
+        }
+        return sectors;
+    }
+
+    // A stream's data: enough sectors for its size, and the bytes it uses
+    // of each inside the file.
+    void checkSectors(const std::vector<std::uint32_t>& sectors, std::uint64_t streamSize,
+                      const std::string& what) const {
+        const std::uint64_t needed = ceilDiv(streamSize, sectorSize);
+        if (sectors.size() < needed) {
+            fail(what + " is " + num(streamSize) + " bytes, but its sector chain holds only " +
+                 num(sectors.size() * sectorSize));
+        }
+        if (needed != 0) {
+            const std::uint64_t lastUsed = streamSize - (needed - 1) * sectorSize;
+            for (std::uint64_t i = 0; i < needed; ++i) {
+                const std::uint64_t used = i + 1 < needed ? sectorSize : lastUsed;
+                if (offsetOf(sectors[i]) + used > size) {
+                    fail(what + " runs past the end of the file (sector " + num(sectors[i]) + ")");
+                }
+            }
+        }
+    }
+
+    void readDirectory() {
+        directory = chain(le32(data + 0x30), "the directory");
+        if (directory.empty()) {
+            fail("the directory is empty: it has no root entry");
+        }
+        for (std::size_t i = 0; i < directory.size(); ++i) {
+            wholeSector(directory[i], "directory sector " + num(i));
+        }
+        entryCount = directory.size() * (sectorSize / kDirectoryEntrySize);
+        const std::uint8_t* root = entry(0);
+        if (root[0x42] != kRoot) {
+            fail("directory entry 0 is no root storage (type " + num(root[0x42]) + ")");
+        }
+    }
+
+    const std::uint8_t* entry(std::uint64_t id) const {
+        const std::uint64_t perSector = sectorSize / kDirectoryEntrySize;
+        return data + offsetOf(directory[id / perSector]) + (id % perSector) * kDirectoryEntrySize;
+    }
+
+    // Version 3 stores 32-bit sizes; writers leave anything in the high half.
+    std::uint64_t streamSize(const std::uint8_t* e) const {
+        return version == 3 ? le32(e + 0x78) : le64(e + 0x78);
+    }
+
+    // The storages and streams reachable from the root: each entry at most
+    // once, so that a cycle through sibling or child links is caught, and the
+    // walk takes as many steps as the directory has entries.
+    std::vector<std::uint32_t> walkTree() {
+        std::vector<std::uint32_t> streams;
+        std::vector<bool> reached(entryCount, false);
+        reached[0] = true;
+        // (entry, the entry that points at it)
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> pending;
+        const auto follow = [&](const std::uint8_t* from, std::uint32_t fromId, std::size_t field) {
+            const std::uint32_t id = le32(from + field);
+            if (id != kNoEntry) {
+                pending.emplace_back(id, fromId);
+            }
+        };
+        follow(entry(0), 0, 0x4C);
+        while (!pending.empty()) {
+            const auto [id, from] = pending.back();
+            pending.pop_back();
+            if (id >= entryCount) {
+                fail("directory entry " + num(from) + " points at entry " + num(id) +
+                     ", beyond the directory's " + num(entryCount) + " entries");
+            }
+            if (reached[id]) {
+                fail("directory entry " + num(id) + " is reached twice (from entry " + num(from) +
+                     "): the directory tree has a cycle");
+            }
+            reached[id] = true;
+            const std::uint8_t* e = entry(id);
+            const std::uint16_t nameSize = le16(e + 0x40);
+            if (nameSize > 64 || nameSize % 2 != 0) {
+                fail("directory entry " + num(id) + " gives its name " + num(nameSize) +
+                     " bytes (at most 64, an even number)");
+            }
+            switch (e[0x42]) {
+                case kStorage:
+                    follow(e, id, 0x4C);
+                    break;
+                case kStream:
+                    streams.push_back(id);
+                    break;
+                default:
+                    fail("directory entry " + num(id) + " (reached from entry " + num(from) +
+                         ") is neither a storage nor a stream (type " + num(e[0x42]) + ")");
+            }
+            follow(e, id, 0x44);
+            follow(e, id, 0x48);
+        }
+        return streams;
+    }
+
+    // The root entry's stream holds the small streams, in 64-byte mini sectors.
+    void checkMiniStream() {
+        const std::uint8_t* root = entry(0);
+        miniStreamSize = streamSize(root);
+        if (miniStreamSize > size) {
+            fail("the mini stream is " + num(miniStreamSize) + " bytes, more than the file's " +
+                 num(size));
+        }
+        if (miniStreamSize == 0) {
+            return;
+        }
+        miniStream = chain(le32(root + 0x74), "the mini stream");
+        checkSectors(miniStream, miniStreamSize, "the mini stream");
+    }
+
+    void readMiniFat() {
+        const std::uint32_t start = le32(data + 0x3C);
+        const std::uint32_t count = le32(data + 0x40);
+        if (count > sectorCount) {
+            fail("the header counts " + num(count) + " mini FAT sectors, more than the file's " +
+                 num(sectorCount) + " sectors");
+        }
+        // Some writers mark an absent mini FAT free rather than ending it.
+        const std::vector<std::uint32_t> sectors = count == 0 && start == kFreeSector
+                                                       ? std::vector<std::uint32_t>()
+                                                       : chain(start, "the mini FAT");
+        if (sectors.size() < count) {
+            fail("the header counts " + num(count) + " mini FAT sectors, but their chain holds " +
+                 num(sectors.size()));
+        }
+        miniFat.reserve(sectors.size() * (sectorSize / 4));
+        for (std::size_t i = 0; i < sectors.size(); ++i) {
+            const std::uint8_t* p = wholeSector(sectors[i], "mini FAT sector " + num(i));
+            for (std::uint64_t j = 0; j < sectorSize / 4; ++j) {
+                miniFat.push_back(le32(p + 4 * j));
+            }
+        }
+        miniOwner.assign(
+            std::min<std::uint64_t>(miniFat.size(), ceilDiv(miniStreamSize, kMiniSectorSize)), 0);
+    }
+
+    void checkStream(std::uint32_t id) {
+        const std::uint8_t* e = entry(id);
+        const std::string what = "the stream of directory entry " + num(id);
+        const std::uint64_t bytes = streamSize(e);
+        if (bytes > size) {
+            fail(what + " is " + num(bytes) + " bytes, more than the whole file's " + num(size));
+        }
+        const std::uint32_t start = le32(e + 0x74);
+        if (bytes >= kMiniStreamCutoff) {
+            checkSectors(chain(start, what), bytes, what);
+            return;
+        }
+        // A mini chain: its sectors lie inside the mini stream, whose own
+        // sectors were checked against the file.
+        ++walks;
+        const std::uint64_t needed = ceilDiv(bytes, kMiniSectorSize);
+        std::uint64_t count = 0;
+        for (std::uint32_t sector = start; count < needed; ++count) {
+            if (sector == kEndOfChain) {
+                fail(what + " is " + num(bytes) + " bytes, but its mini sector chain holds only " +
+                     num(count * kMiniSectorSize));
+            }
+            if (sector > kMaxSector) {
+                fail("the mini sector chain of " + what +
+                     " is broken: it reaches a sector marked " + markName(sector));
+            }
+            if (sector >= miniFat.size()) {
+                fail("the mini sector chain of " + what + " leads to mini sector " + num(sector) +
+                     ", beyond the mini FAT's " + num(miniFat.size()) + " entries");
+            }
+            const std::uint64_t used =
+                count + 1 < needed ? kMiniSectorSize : bytes - count * kMiniSectorSize;
+            if (sector >= miniOwner.size() ||
+                std::uint64_t{sector} * kMiniSectorSize + used > miniStreamSize) {
+                fail("the mini sector chain of " + what + " leads to mini sector " + num(sector) +
+                     ", outside the " + num(miniStreamSize) + "-byte mini stream");
+            }
+            if (miniOwner[sector] == walks) {
+                fail("the mini sector chain of " + what + " loops at mini sector " + num(sector));
+            }
+            if (miniOwner[sector] != 0) {
+                fail("the mini sector chain of " + what + " runs into mini sector " + num(sector) +
+                     ", which belongs to another stream");
+            }
+            miniOwner[sector] = walks;
+            sector = miniFat[sector];
+        }
+    }
+
+    static Kind kindOf(const std::uint8_t* classId) {
+        if (std::memcmp(classId, kPackageClass, 16) == 0) {
+            return Kind::Package;
+        }
+        if (std::memcmp(classId, kPatchClass, 16) == 0) {
+            return Kind::Patch;
+        }
+        if (std::memcmp(classId, kTransformClass, 16) == 0) {
+            return Kind::Transform;
+        }
+        return Kind::Other;
+    }
+};
+
+}  // namespace
+
+bool hasSignature(const std::uint8_t* data, std::uint64_t size) {
+    return data != nullptr && size >= sizeof kSignature &&
+           std::memcmp(data, kSignature, sizeof kSignature) == 0;
+}
+
+Kind check(const std::uint8_t* data, std::uint64_t size) {
+    return Checker(data, size).run();
+}
+
+const char* describe(Kind kind) {
+    switch (kind) {
+        case Kind::Package:
+            return "an installer package";
+        case Kind::Patch:
+            return "a patch (.msp)";
+        case Kind::Transform:
+            return "a transform (.mst)";
+        case Kind::Other:
+            break;
+    }
+    return "a compound file of another kind";
+}
+
+}  // namespace CompoundFile
+}  // namespace image
