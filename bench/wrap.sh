@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prints how long brumlet.exe takes to wrap a 512 MiB package under Wine,
-# beside the time cp takes to copy the same file. Both read the package from
+# beside the time cp takes to copy the same file and the time a copy takes
+# that is flushed to disk, as the tool's output is. All read the package from
 # the page cache; the median of five runs of each is shown.
 #
 #   bash bench/wrap.sh [build dir]     (default: build; build it first)
@@ -40,10 +41,15 @@ median_of_five() {
 
 size="$(stat -c %s "$msi")"
 cp_time="$(median_of_five "$work/copy.msi" cp "$msi" "$work/copy.msi")"
+# The tool puts its output on disk before renaming it into place; a copy that
+# does the same is the fair measure of that part.
+synced_time="$(median_of_five "$work/copy.msi" dd if="$msi" of="$work/copy.msi" bs=1M conv=fsync status=none)"
 wrap_time="$(median_of_five "$work/bench-setup.exe" "$wine_run" "$tool" wrap "$msi" -o "$work/bench-setup.exe")"
 start_time="$(median_of_five "" "$wine_run" "$tool" --version)"
 printf 'package:            %d bytes\n' "$size"
 printf 'cp:                 %s s\n' "$cp_time"
-printf 'brumlet wrap:       %s s  (%s x cp)\n' "$wrap_time" \
-    "$(awk -v w="$wrap_time" -v c="$cp_time" 'BEGIN { printf "%.1f", w / c }')"
+printf 'copy and fsync:     %s s\n' "$synced_time"
+printf 'brumlet wrap:       %s s  (%s x cp, %s x copy and fsync)\n' "$wrap_time" \
+    "$(awk -v w="$wrap_time" -v c="$cp_time" 'BEGIN { printf "%.1f", w / c }')" \
+    "$(awk -v w="$wrap_time" -v c="$synced_time" 'BEGIN { printf "%.1f", w / c }')"
 printf '  of which Wine and tool start-up (brumlet --version): %s s\n' "$start_time"

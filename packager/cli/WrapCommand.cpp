@@ -94,8 +94,9 @@ std::unique_ptr<image::IconResources> packageIcon(const Package& package,
     } catch (const image::FormatError& e) {
         warnings.push_back(
             intro +
-            (program ? "a program whose icon cannot be used (" + std::string(e.what()) + ")"
-                     : "which is a damaged .ico file (" + std::string(e.what()) + ")") +
+            (program
+                 ? "which is a program's icon that cannot be used (" + std::string(e.what()) + ")"
+                 : "which is a damaged .ico file (" + std::string(e.what()) + ")") +
             outro);
         return nullptr;
     }
@@ -227,32 +228,31 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
 
     const std::vector<std::uint8_t> version =
         versionResource(package.facts, output, options.package);
-    image::ResourceTree& tree = stub.resources;
-    // Upper-case names: the loader looks text names up in upper case.
-    tree.set(rcdata, u"MSI", image::languageNeutral,
-             image::ByteView(packageFile.data(), packageFile.size()));
-    tree.set(rcdata, u"PRODUCT_CODE", image::languageNeutral,
-             image::ByteView(reinterpret_cast<const std::uint8_t*>(package.productCode.data()),
-                             package.productCode.size()));
-    tree.set(image::ResourceType::version, 1, image::VersionInfo::language,
-             image::ByteView(version.data(), version.size()));
-    if (icon) {
-        icon->addTo(tree, 1, image::languageNeutral);
-    }
-    if (image::SetupWriter::outputSize(*stub.pe, tree) > image::SetupWriter::maxImageSize) {
-        tooLarge(options.package, packageFile.size(), most);
-    }
-
-    // Everything goes to a sibling first: an existing output is only ever
-    // replaced by a complete setup program.
-    OutputFile out(shown);
     try {
+        image::ResourceTree& tree = stub.resources;
+        // Upper-case names: the loader looks text names up in upper case.
+        tree.set(rcdata, u"MSI", image::languageNeutral,
+                 image::ByteView(packageFile.data(), packageFile.size()));
+        tree.set(rcdata, u"PRODUCT_CODE", image::languageNeutral,
+                 image::ByteView(reinterpret_cast<const std::uint8_t*>(package.productCode.data()),
+                                 package.productCode.size()));
+        tree.set(image::ResourceType::version, 1, image::VersionInfo::language,
+                 image::ByteView(version.data(), version.size()));
+        if (icon) {
+            icon->addTo(tree, 1, image::languageNeutral);
+        }
+        if (image::SetupWriter::outputSize(*stub.pe, tree) > image::SetupWriter::maxImageSize) {
+            tooLarge(options.package, packageFile.size(), most);
+        }
+        // Everything goes to a sibling first: an existing output is only ever
+        // replaced by a complete setup program.
+        OutputFile out(shown);
         image::SetupWriter::write(*stub.pe, tree, out);
+        out.commit();
     } catch (const image::FormatError& e) {
         throw ToolError("cannot make a setup program of " + quoted(options.package) + ": " +
                         e.what());
     }
-    out.commit();
     return output;
 }
 

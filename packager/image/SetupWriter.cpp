@@ -137,7 +137,9 @@ void buildTree(const ResourceTree& resources, Plan& plan) {
         [](const Plan::Leaf& a, const Plan::Leaf& b) { return a.data->size() < b.data->size(); });
 }
 
-Plan planFor(const PeFile& stub, const ResourceTree& resources) {
+// Raises when the file would exceed maxImageSize, unless `sizeOnly`: then
+// only the sizes are right.
+Plan planFor(const PeFile& stub, const ResourceTree& resources, bool sizeOnly) {
     Plan plan;
     buildTree(resources, plan);
 
@@ -171,6 +173,11 @@ Plan planFor(const PeFile& stub, const ResourceTree& resources) {
     std::uint64_t total = plan.tree.size();
     for (const auto& leaf : plan.leaves) {
         total = alignUp(total + leaf.data->size(), 8);
+    }
+    if (sizeOnly) {
+        plan.sectionSize = total;
+        plan.rawSize = alignUp(total, fileAlignment);
+        return plan;
     }
     if (total != plan.sectionSize || plan.imageSize > maxImageSize ||
         plan.rawOffset + plan.rawSize > maxImageSize) {
@@ -215,12 +222,12 @@ private:
 }  // namespace
 
 std::uint64_t outputSize(const PeFile& stub, const ResourceTree& resources) {
-    const Plan plan = planFor(stub, resources);
+    const Plan plan = planFor(stub, resources, true);
     return plan.rawOffset + plan.rawSize;
 }
 
 void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out) {
-    const Plan plan = planFor(stub, resources);
+    const Plan plan = planFor(stub, resources, false);
     const ByteView file = stub.bytes();
     const std::uint64_t sectionCount = stub.sections().size();
     const std::uint64_t newHeader =

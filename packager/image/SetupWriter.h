@@ -31,8 +31,9 @@ const std::uint32_t sectionPlacement = 4096;
 // errors pass through.
 void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out);
 
-// The size of the file write() would produce, for a caller that checks the
-// limit before doing any work.
+// The size of the file write() would produce, also when it is above
+// maxImageSize, for a caller that checks the limit before doing any work.
+// Raises FormatError only for a tree no resource section can hold.
 std::uint64_t outputSize(const PeFile& stub, const ResourceTree& resources);
 
 }  // namespace SetupWriter

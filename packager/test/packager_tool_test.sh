@@ -120,7 +120,6 @@ cmp -s "$pkg" "$msi" || fail "a refused wrap onto the package changed it"
 refuse 1 "is not a usable \\.ico file" "$empty" wrap "$pkg" -o "$empty/s.exe" --icon "$work/text.msi"
 refuse 1 "neither an installer package nor a setup program" "$empty" info "$work/text.msi"
 refuse 1 "without an embedded package" "$empty" extract "$work/stub.exe" -o "$empty/p.msi"
-refuse 1 "carries the product code 'not-a-product-code'" "$empty" info "$build/wrapper/test/bad-code-setup.exe"
 refuse 2 "unknown command 'wrapp'" "$empty" wrapp "$pkg"
 refuse 2 "wrap: no file given" "$empty" wrap
 refuse 2 "unknown option '--out'" "$empty" wrap "$pkg" --out "$empty/s.exe"
@@ -152,18 +151,21 @@ put "$bad/damaged.exe" $((start + 30)) '\x20\x00' # sectors of 2^32 bytes
 head -c $((start + size / 2)) "$setup" >"$bad/cut.exe"
 head -c 1000 "$setup" >"$bad/head.exe"
 head -c 100 "$setup" >"$bad/dos.exe"
-while IFS='|' read -r name pattern; do
-    refuse 1 "$pattern" "$empty" info "$bad/$name.exe"
-    refuse 1 "$pattern" "$empty" extract "$bad/$name.exe" -o "$empty/p.msi"
-done <<'END'
-past-end|is a damaged executable: .*runs past the end
-cut|is a damaged executable: .*(outside|past the end)
-head|is a damaged executable
-dos|is a damaged executable
-empty|the package inside '.*' is not a Windows Installer package
-code|the package inside '.*' is not a Windows Installer package
-random|the package inside '.*' is not a Windows Installer package
-damaged|the package inside '.*' is a damaged compound file
+linked="$build/wrapper/test"
+while IFS='|' read -r file pattern; do
+    refuse 1 "$pattern" "$empty" info "$file"
+    refuse 1 "$pattern" "$empty" extract "$file" -o "$empty/p.msi"
+done <<END
+$bad/past-end.exe|is a damaged executable: .*runs past the end
+$bad/cut.exe|is a damaged executable: .*(outside|past the end)
+$bad/head.exe|is a damaged executable
+$bad/dos.exe|is a damaged executable
+$bad/empty.exe|the package inside '.*' is not a Windows Installer package
+$bad/code.exe|the package inside '.*' is not a Windows Installer package
+$bad/random.exe|the package inside '.*' is not a Windows Installer package
+$bad/damaged.exe|the package inside '.*' is a damaged compound file
+$linked/corrupt-setup.exe|the package inside '.*' is not a Windows Installer package
+$linked/bad-code-setup.exe|carries the product code 'not-a-product-code' but its package has \{
 END
 
 # Packages: a patch, a transform and a compound file of another class (one
@@ -236,17 +238,28 @@ $bad/dll.exe|is a DLL
 END
 
 # A product icon that cannot be used costs the icon and one warning line, not
-# the wrap.
+# the wrap: a damaged .ico file, a program's icon, an icon the table lacks.
 mkdir -p "$bad/tables/Icon"
-head -c 30 "$src/packager/test/tool_icon.ico" >"$bad/tables/Icon/ToolIcon.ico"
-printf 'Name\tData\ns72\tv0\nIcon\tName\nToolIcon.ico\tToolIcon.ico\n' >"$bad/tables/Icon.idt"
-cp "$pkg" "$bad/icon.msi"
-(cd "$bad/tables" && msibuild "$bad/icon.msi" -i Icon.idt) || fail "msibuild -i Icon.idt failed"
-tool wrap "$bad/icon.msi" -o "$bad/icon-setup.exe"
-expect_code 0 "wrap with a damaged product icon"
-[[ "$err" =~ ^brumlet:\ warning:\ .*ToolIcon\.ico.*damaged\ \.ico.*no\ icon && "$(wc -l <<<"$err")" == 1 ]] ||
-    fail "wrap with a damaged product icon: not one warning line: $err"
-[[ -f "$bad/icon-setup.exe" ]] || fail "wrap with a damaged product icon wrote nothing"
+head -c 30 "$src/packager/test/tool_icon.ico" >"$bad/tables/Icon/damaged.ico"
+cp "$work/stub.exe" "$bad/tables/Icon/program.exe"
+printf 'Name\tData\ns72\tv0\nIcon\tName\ndamaged.ico\tdamaged.ico\nprogram.exe\tprogram.exe\n' \
+    >"$bad/tables/Icon.idt"
+while IFS='|' read -r icon words; do
+    cp "$pkg" "$bad/icon.msi"
+    (cd "$bad/tables" && msibuild "$bad/icon.msi" -i Icon.idt \
+        -q "UPDATE \`Property\` SET \`Value\`='$icon' WHERE \`Property\`='ARPPRODUCTICON'") ||
+        fail "msibuild failed for $icon"
+    rm -f "$bad/icon-setup.exe"
+    tool wrap "$bad/icon.msi" -o "$bad/icon-setup.exe"
+    expect_code 0 "wrap with the product icon $icon"
+    [[ "$err" =~ ^brumlet:\ warning:\ .*\'$icon\'.*$words.*no\ icon && "$(wc -l <<<"$err")" == 1 ]] ||
+        fail "wrap with the product icon $icon: not one warning line: $err"
+    [[ -f "$bad/icon-setup.exe" ]] || fail "wrap with the product icon $icon wrote nothing"
+done <<'END'
+damaged.ico|damaged \.ico file
+program.exe|a program's icon
+missing.ico|no such icon
+END
 
 # A throwaway certificate, for the signature checks and the signing below.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \

@@ -110,6 +110,7 @@ TEST(SetupWriter, RefusesAnImageOf2GiBBeforeWritingAnything) {
     EXPECT_THAT(bmtest::errorOf([&] { image::SetupWriter::write(pe, tree, sink); }),
                 testing::HasSubstr("would reach 2 GiB"));
     EXPECT_EQ(sink.bytes.size(), 0u);
+    EXPECT_GT(image::SetupWriter::outputSize(pe, tree), image::SetupWriter::maxImageSize);
     EXPECT_THAT(
         bmtest::errorOf([&] { tree.set(10, 1, 0, image::ByteView(stub.data(), 1ull << 32)); }),
         testing::HasSubstr("is too large"));
