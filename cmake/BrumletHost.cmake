@@ -46,8 +46,7 @@ set(CPACK_PACKAGE_NAME brumlet)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Wraps a Windows Installer package into one self-contained setup program")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Wraps a Windows Installer package into one setup program
-brumlet wrap app.msi writes app-setup.exe, a Windows x64 program that
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "brumlet wrap app.msi writes app-setup.exe, a Windows x64 program that
 installs the package with msiexec, and removes it when run with the
 argument uninstall; brumlet info and extract look into setup programs.
 Runs natively, without Wine.")

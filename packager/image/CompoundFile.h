@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "FormatError.h"
+
 // The container of installer packages, patches and transforms: a small file
 // system inside one file (sectors chained through allocation tables, a
 // directory tree of storages and streams). The installer library trusts its

@@ -50,6 +50,12 @@ int createSibling(const std::string& folder, std::string& tmpPath, int& error) {
     return -1;
 }
 
+// Some file systems (network and FUSE ones) cannot flush a file or a folder;
+// what they hold is then as safe as they make it.
+bool syncUnsupported(int error) {
+    return error == EINVAL || error == ENOTSUP;
+}
+
 }  // namespace
 
 void OutputFile::Impl::writeAt(std::uint64_t offset, const void* data, std::size_t count) {
@@ -123,7 +129,7 @@ void OutputFile::commit() {
     }
     // The data reaches the disk before the name does: after a crash the name
     // leads to the old file or the complete new one.
-    if (fsync(impl->fd) != 0) {
+    if (fsync(impl->fd) != 0 && !syncUnsupported(errno)) {
         impl->failWrite(errno);
     }
     const int fd = impl->fd;
@@ -144,7 +150,7 @@ void OutputFile::commit() {
     const int synced = fsync(dir);
     const int error = errno;
     close(dir);
-    if (synced != 0) {
+    if (synced != 0 && !syncUnsupported(error)) {
         SystemError::failCall("write", "", folder, error);
     }
 }

@@ -72,3 +72,13 @@ if(BRUMLET_WRAP_TOOL)
                 ${native_test_packages})
     set_tests_properties(packager_native_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
 endif()
+
+# The native tool installed with the cross build into one prefix, and as the
+# Debian package in a scratch root, used without Wine.
+if(BRUMLET_HOST_TOOL_DIR)
+    add_test(NAME packager_install_test
+        COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_install_test.sh"
+                "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${BRUMLET_HOST_TOOL_DIR}"
+                "${tool_msi_file}" "${CMAKE_CURRENT_BINARY_DIR}/install-work")
+    set_tests_properties(packager_install_test PROPERTIES TIMEOUT 300)
+endif()

@@ -14,8 +14,7 @@ src="$1" project="$2" build="$3" objdump="$4"
 
 # The compiled objects may stay from an earlier run; the prefix never does.
 rm -rf "$build/wineprefix" "$build/wineprefix.lock"
-cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" >"$build.log" 2>&1 ||
+cmake -S "$project" -B "$build" -G Ninja -DBRUMLET_SOURCE_DIR="$src" >"$build.log" 2>&1 ||
     { fail "configure failed: $(tail -n 20 "$build.log")"; finish; }
 trap '"$build/wine-run.sh" --stop-server >/dev/null 2>&1' EXIT
 

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The native tool as users get it, run with no wine on its PATH: installed
+# with the cross build into one prefix, and as the Debian package unpacked
+# into a scratch root; each finds its stub by itself, wraps, reads and
+# extracts, and the package states the libraries the program needs.
+#
+#   packager_install_test.sh <source dir> <cross build> <native build> <package.msi> <work dir>
+set -uo pipefail
+
+source "$1/test/support/test_lib.sh" || exit 1
+src="$1" cross="$2" host="$3" msi="$4" work="$5"
+
+rm -rf "$work"
+mkdir -p "$work/no-wine" "$work/run"
+trap 'rm -rf "$work"' EXIT
+printf '#!/bin/sh\ntouch "%s/wine-was-called"\nexit 1\n' "$work" >"$work/no-wine/wine"
+chmod +x "$work/no-wine/wine"
+
+# use_tool <label> <brumlet>: wrap (default stub and output), info, extract.
+use_tool() {
+    local label="$1" tool="$2"
+    rm -rf "$work/run"/*
+    cp "$msi" "$work/run/app.msi"
+    (cd / && PATH="$work/no-wine" "$tool" wrap "$work/run/app.msi" >"$work/out" 2>&1) ||
+        { fail "$label: wrap: $(cat "$work/out")"; return; }
+    (PATH="$work/no-wine" "$tool" info "$work/run/app-setup.exe" >"$work/out" 2>&1) ||
+        fail "$label: info: $(cat "$work/out")"
+    expect_match_in '\(matches the package\)$' "$(cat "$work/out")" "$label: info"
+    (PATH="$work/no-wine" "$tool" extract "$work/run/app-setup.exe" -o "$work/run/back.msi" \
+        >"$work/out" 2>&1) || fail "$label: extract: $(cat "$work/out")"
+    cmp -s "$msi" "$work/run/back.msi" || fail "$label: the extracted package differs"
+}
+
+# Both builds into one prefix.
+prefix="$work/prefix"
+cmake --install "$cross" --prefix "$prefix" >/dev/null 2>"$work/err" ||
+    fail "install of the cross build: $(cat "$work/err")"
+cmake --install "$host" --prefix "$prefix" >/dev/null 2>"$work/err" ||
+    fail "install of the native build: $(cat "$work/err")"
+file -b "$prefix/bin/brumlet" | grep -q '^ELF' || fail "bin/brumlet is not the native program"
+[[ -x "$prefix/bin/brumlet-wine" ]] || fail "no bin/brumlet-wine, the fallback"
+use_tool "installed" "$prefix/bin/brumlet"
+# Without its stub the tool says where it looked (the Windows part put one
+# beside it in bin/ as well).
+rm "$prefix/share/brumlet/brumlet-wrapper.exe" "$prefix/bin/brumlet-wrapper.exe"
+(cd "$work/run" && "$prefix/bin/brumlet" wrap app.msi >"$work/out" 2>&1)
+expect_match_in "^brumlet: no stub found at '$(re_escape "$prefix")/share/brumlet/brumlet-wrapper.exe'.*--stub" \
+    "$(cat "$work/out")" "installed without the stub"
+
+# The Debian package.
+(cd "$host" && cpack -G DEB -B "$work/deb" >"$work/out" 2>&1) || fail "cpack: $(tail -n 5 "$work/out")"
+deb="$(ls "$work"/deb/brumlet_*.deb 2>/dev/null | head -n 1)"
+if [[ -z "$deb" ]]; then
+    fail "cpack made no .deb"
+    finish
+fi
+depends="$(dpkg-deb -f "$deb" Depends)"
+for lib in libmsi0 libglib2.0-0 libstdc++6 libc6; do
+    [[ "$depends" == *"$lib"* ]] || fail "the package does not depend on $lib: $depends"
+done
+dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x failed"
+[[ -f "$work/root/usr/share/brumlet/brumlet-wrapper.exe" ]] || fail "the package lacks the stub"
+if ldd "$work/root/usr/bin/brumlet" | grep -q 'not found'; then
+    fail "libraries not found: $(ldd "$work/root/usr/bin/brumlet" | grep 'not found')"
+fi
+use_tool "Debian package" "$work/root/usr/bin/brumlet"
+
+[[ ! -e "$work/wine-was-called" ]] || fail "the native tool called wine"
+finish
