@@ -83,19 +83,24 @@ done
 
 # What both installer libraries read for the checks: packages a setup program
 # cannot install, and one with a lower-case ProductCode and a program's icon.
+checks="$work/checks"
+mkdir -p "$checks"
+# wixl takes source files by names relative to the current folder only.
+cp "$src/packager/test/tool_readme.txt" "$src/packager/test/tool_icon.ico" "$checks/"
+cp "$stub" "$checks/stub.exe"
 check_msi() { # <name> <InstallerVersion> <EmbedCab> <icon> [wixl options...]
     local name="$1" version="$2" embed="$3" icon="$4"
     shift 4
-    (cd "$src/packager/test" && wixl -D "ProductCode={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100}" \
+    (cd "$checks" && wixl -D "ProductCode={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100}" \
         -D "InstallerVersion=$version" -D "EmbedCab=$embed" -D "IconId=App.${icon##*.}" \
-        -D "Icon=$icon" "$@" -o "$work/pkg/$name.msi" check_package.wxs 2>/dev/null) ||
-        fail "wixl could not build $name.msi"
+        -D "Icon=$icon" "$@" -o "$work/pkg/$name.msi" "$src/packager/test/check_package.wxs" \
+        2>/dev/null) || fail "wixl could not build $name.msi"
 }
-check_msi external 200 no "$src/packager/test/tool_icon.ico"
-check_msi loose 200 yes "$src/packager/test/tool_icon.ico"
+check_msi external 200 no tool_icon.ico
+check_msi loose 200 yes tool_icon.ico
 msibuild "$work/pkg/loose.msi" -q 'UPDATE `File` SET `Attributes`=8192'
-check_msi old64 100 yes "$src/packager/test/tool_icon.ico" -a x64
-check_msi lower 200 yes "$stub"
+check_msi old64 100 yes tool_icon.ico -a x64
+check_msi lower 200 yes stub.exe
 msibuild "$work/pkg/lower.msi" -q "UPDATE \`Property\` SET \`Value\`='{6c1e0a51-7b43-4f3c-9e0b-2d5a31c7e100}' WHERE \`Property\`='ProductCode'"
 for name in external loose old64 lower; do
     expect_same info "$work/pkg/$name.msi"
