@@ -4,7 +4,9 @@
 # running Wine (the packaging tool is built for the build machine), the setup
 # program carries its own runtime and installs and removes the sample in a
 # fresh Wine prefix, and a PRODUCT_CODE that the package contradicts stops
-# the build with both codes named.
+# the build with both codes named. A DLL of the consumer's that links the
+# library with the defaults builds and works: the library's objects carry no
+# link-time bytecode into links that did not ask for it.
 #
 #   packager_consumer_test.sh <source dir> <consumer project> <build dir> <objdump>
 set -uo pipefail
@@ -40,6 +42,19 @@ status=$?
 "$build/wine-run.sh" "$setup" uninstall </dev/null >/dev/null 2>&1
 status=$?
 [[ "$status" == 0 ]] || fail "uninstall: exit code $status"
+
+# Linked with the defaults, objects with link-time bytecode are optimised
+# across anyway, by flags that the consumer never chose (MinGW GCC 12 crashed).
+if cmake --build "$build" --target consumer_probe >"$build.dll" 2>&1; then
+    lto_sections="$("$objdump" -h "$build/brumlet/libbrumlet_native.a" | grep -c '\.gnu\.lto_')"
+    [[ "$lto_sections" == 0 ]] ||
+        fail "the library that consumers link carries $lto_sections link-time bytecode sections"
+    answer="$("$build/wine-run.sh" "$build/consumer_probe.exe" </dev/null 2>/dev/null | tr -d '\r')"
+    [[ "$answer" == "{D0AB6657-814E-4B30-AF5E-BB2ADCFE65DC}" ]] ||
+        fail "the consumer's DLL answered '$answer'"
+else
+    fail "a DLL that links brumlet_win with the defaults: $(tail -n 20 "$build.dll")"
+fi
 
 if BRUMLET_WINE=false cmake --build "$build" --target consumer-stale-code >"$build.stale" 2>&1; then
     fail "a stale PRODUCT_CODE did not stop the build"
