@@ -144,7 +144,14 @@ if [[ -n "$user_msi" && "$install_code" == 0 && "$uninstall_code" == 0 ]]; then
 elif [[ -z "$user_msi" && "$install_code" == 0 && "$uninstall_code" == 0 && "$installed" == 2 &&
     "$left" == 0 ]]; then
     echo "main job: Brumlet Hello was wrapped, installed and removed again"
+elif [[ -n "$user_msi" ]]; then
+    # Only the exit codes speak for a package of the user's own: what it
+    # installs is not known here.
+    echo "main job: FAILED ($(basename "$msi"): install exit code ${install_code:-none}," \
+        "uninstall exit code ${uninstall_code:-none}; 0 expected for both)" >&2
+    exit 1
 else
-    echo "main job: FAILED (installed parts found: $installed of 2, left after removal: $left)" >&2
+    echo "main job: FAILED (parts of Brumlet Hello found after the installation: $installed of 2" \
+        "(registry key, hello.txt), left after removal: $left)" >&2
     exit 1
 fi

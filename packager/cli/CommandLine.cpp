@@ -5,12 +5,18 @@
 #include "ToolError.h"
 
 CommandLine::CommandLine(const std::vector<std::string>& args,
-                         const std::vector<std::string>& optionNames) {
+                         const std::vector<std::string>& optionNames,
+                         const std::vector<std::string>& flagNames) {
     const std::string& command = args.at(0);
     bool havePositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg.size() > 1 && arg[0] == '-') {
+        if (std::find(flagNames.begin(), flagNames.end(), arg) != flagNames.end()) {
+            if (flag(arg)) {
+                throw UsageError(command + ": option " + arg + " given twice");
+            }
+            flags.push_back(arg);
+        } else if (arg.size() > 1 && arg[0] == '-') {
             if (std::find(optionNames.begin(), optionNames.end(), arg) == optionNames.end()) {
                 throw UsageError(command + ": unknown option " + quoted(arg));
             }
@@ -42,4 +48,8 @@ std::string CommandLine::option(const std::string& name) const {
         }
     }
     return std::string();
+}
+
+bool CommandLine::flag(const std::string& name) const {
+    return std::find(flags.begin(), flags.end(), name) != flags.end();
 }

@@ -8,6 +8,7 @@
 #include "InputFile.h"
 #include "OutputFile.h"
 #include "Package.h"
+#include "PackageReport.h"
 #include "SetupProgram.h"
 #include "ToolError.h"
 #include "ToolPaths.h"
@@ -17,20 +18,6 @@ namespace InspectCommands {
 
 namespace {
 
-void printField(const std::string& name, const std::string& value) {
-    std::string padded = name + ":";
-    padded.resize(std::max<std::size_t>(padded.size() + 1, 24), ' ');
-    ToolPlatform::printOut(padded + value);
-}
-
-void printPackage(const Package& package) {
-    printField("Product code", package.productCode);
-    printField("Product name", package.facts.productName);
-    printField("Product version", package.facts.productVersion);
-    printField("Manufacturer", package.facts.manufacturer);
-    printField("Package size", std::to_string(package.size) + " bytes");
-}
-
 bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            std::equal(end.begin(), end.end(), text.end() - end.size(), [](char a, char b) {
@@ -39,10 +26,27 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
            });
 }
 
+// Whether the file holds exactly these bytes; a file that cannot be read
+// does not.
+bool holdsBytes(const std::string& path, const image::ByteView& bytes) {
+    try {
+        const InputFile file(path, "output");
+        return file.size() == bytes.size() &&
+               (bytes.size() == 0 ||
+                std::equal(bytes.data(), bytes.data() + bytes.size(), file.data()));
+    } catch (const ToolError&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 int info(const std::vector<std::string>& args) {
-    const std::string path = CommandLine(args, {}).file();
+    const CommandLine line(args, {}, {"--json"});
+    const std::string& path = line.file();
+    const auto print = [&line](const PackageReport& report) {
+        line.flag("--json") ? report.printJson() : report.printText();
+    };
     {
         const InputFile file(path, "file");
         if (!SetupProgram::looksLikeOne(file.data(), file.size())) {
@@ -51,24 +55,24 @@ int info(const std::vector<std::string>& args) {
                                 " is neither an installer package nor a setup program");
             }
             const Package package = Package::read(path, file.data(), file.size());
-            printField("File", quoted(path) + " (installer package)");
-            printPackage(package);
+            print(PackageReport(path, package, file.data(), file.size(), false));
             return 0;
         }
     }
     const SetupProgram setup(path);
     const Package inside = setup.readPackage();
-    printField("File", quoted(path) + " (setup program)");
-    printPackage(inside);
-    printField("Embedded product code",
-               setup.productCodeShown() +
-                   (setup.matches(inside) ? " (matches the package)" : " (DOES NOT match)"));
+    PackageReport report(path, inside, setup.packageBytes().data(), setup.packageBytes().size(),
+                         true);
+    report.setupSigned = setup.isSigned();
+    report.embeddedProductCode = setup.productCodeShown();
+    report.productCodeMatches = setup.matches(inside);
+    print(report);
     setup.requireMatch(inside);
     return 0;
 }
 
 std::string defaultExtractOutput(const std::string& setup) {
-    std::string base = ToolPaths::withoutExtension(ToolPlatform::absolutePath(setup));
+    std::string base = ToolPaths::withoutExtension(setup);
     if (endsWithIgnoringCase(base, "-setup") && ToolPaths::nameOf(base).size() > 6) {
         base.resize(base.size() - 6);
     }
@@ -76,27 +80,45 @@ std::string defaultExtractOutput(const std::string& setup) {
 }
 
 int extract(const std::vector<std::string>& args) {
-    const CommandLine line(args, {"-o"});
+    const CommandLine line(args, {"-o"}, {"--force"});
     const std::string& setupPath = line.file();
     const SetupProgram setup(setupPath);
-    const std::string output = ToolPlatform::absolutePath(
-        line.option("-o").empty() ? defaultExtractOutput(setupPath) : line.option("-o"));
+    // Messages name the output as the user typed it, or as the default
+    // derives from the setup program's name as typed.
+    const std::string shown =
+        line.option("-o").empty() ? defaultExtractOutput(setupPath) : line.option("-o");
+    const std::string output = ToolPlatform::absolutePath(shown);
     const std::string folder = ToolPaths::folderOf(output);
     if (!ToolPlatform::isDirectory(folder)) {
-        throw ToolError("output folder " + quoted(folder) + " does not exist");
+        const std::string shownFolder = ToolPaths::folderOf(shown);
+        throw ToolError("output folder " + quoted(shownFolder.empty() ? folder : shownFolder) +
+                        " does not exist");
     }
     if (ToolPlatform::isDirectory(output)) {
-        throw ToolError("output " + quoted(output) + " is a folder; name the package to write");
+        throw ToolError("output " + quoted(shown) + " is a folder; name the package to write");
     }
     if (ToolPlatform::sameFile(output, setupPath)) {
-        throw ToolError("output " + quoted(output) +
+        throw ToolError("output " + quoted(shown) +
                         " is the setup program itself; choose another name");
     }
     // Only a package that is one, and the one the setup program names, is
     // handed out.
     setup.requireMatch(setup.readPackage());
     const image::ByteView bytes = setup.packageBytes();
-    OutputFile out(output);
+    if (ToolPlatform::exists(output)) {
+        // Most often the very package the setup program was made from, lying
+        // beside it: that one is left alone, whatever --force says.
+        if (holdsBytes(output, bytes)) {
+            ToolPlatform::printOut("kept " + quoted(output) + ": it already holds this package (" +
+                                   std::to_string(bytes.size()) + " bytes)");
+            return 0;
+        }
+        if (!line.flag("--force")) {
+            throw ToolError("output " + quoted(shown) +
+                            " exists; give --force to replace it, or -o to write another");
+        }
+    }
+    OutputFile out(shown);
     out.append(bytes.data(), static_cast<std::size_t>(bytes.size()));
     out.commit();
     ToolPlatform::printOut("wrote " + quoted(output) + " (" + std::to_string(bytes.size()) +

@@ -10,6 +10,7 @@ namespace InspectCommands {
 int info(const std::vector<std::string>& args);
 int extract(const std::vector<std::string>& args);
 
+// The setup program's path as given, without "-setup.exe", with ".msi".
 std::string defaultExtractOutput(const std::string& setup);
 
 }  // namespace InspectCommands

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "HelpText.h"
 #include "InspectCommands.h"
 #include "ToolError.h"
 #include "ToolPlatform.h"
@@ -16,35 +17,24 @@
 
 namespace {
 
-const char* const usageLines[] = {
-    "Usage:",
-    "  brumlet wrap PACKAGE.msi [-o SETUP.exe] [--stub STUB.exe] [--icon ICON.ico]",
-    "      Makes a setup program that installs PACKAGE.msi (default output: the",
-    "      package's name with -setup.exe, beside the package).",
-    "  brumlet info FILE",
-    "      Shows product code, name, version, manufacturer and size of a package",
-    "      or of the package inside a setup program.",
-    "  brumlet extract SETUP.exe [-o PACKAGE.msi]",
-    "      Writes the package inside a setup program out unchanged (default",
-    "      output: the setup program's name without -setup.exe, with .msi).",
-    "  brumlet --help | --version",
-    "",
-    "Exit status: 0 on success, 1 on a failure, 2 on a wrong command line.",
-};
-
-void printUsage(bool toError) {
-    for (const char* line : usageLines) {
+void printLines(const std::vector<std::string>& lines, bool toError) {
+    for (const std::string& line : lines) {
         toError ? ToolPlatform::printErr(line) : ToolPlatform::printOut(line);
     }
 }
 
+void printUsage(bool toError) {
+    printLines(HelpText::overview(), toError);
+}
+
 int wrap(const std::vector<std::string>& args) {
-    const CommandLine line(args, {"-o", "--stub", "--icon"});
+    const CommandLine line(args, {"-o", "--stub", "--icon"}, {"--force"});
     WrapOptions options;
     options.package = line.file();
     options.output = line.option("-o");
     options.stub = line.option("--stub");
     options.icon = line.option("--icon");
+    options.force = line.flag("--force");
     std::vector<std::string> warnings;
     const std::string output = WrapCommand::run(options, warnings);
     for (const std::string& warning : warnings) {
@@ -60,9 +50,26 @@ int run(const std::vector<std::string>& args) {
         return 2;
     }
     const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (HelpText::asksForHelp(command) || (command == "help" && args.size() == 1)) {
         printUsage(false);
         return 0;
+    }
+    if (command == "help") {
+        const std::vector<std::string> page = HelpText::command(args[1]);
+        if (page.empty() || args.size() > 2) {
+            throw UsageError("help: " + (page.empty() ? "unknown command " + quoted(args[1])
+                                                      : std::string("expects one command")));
+        }
+        printLines(page, false);
+        return 0;
+    }
+    // "brumlet wrap --help" and the like, wherever the word stands.
+    const std::vector<std::string> page = HelpText::command(command);
+    for (std::size_t i = 1; i < args.size() && !page.empty(); ++i) {
+        if (HelpText::asksForHelp(args[i])) {
+            printLines(page, false);
+            return 0;
+        }
     }
     if (command == "--version") {
         ToolPlatform::printOut("brumlet " BRUMLET_VERSION);

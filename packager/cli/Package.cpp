@@ -1,6 +1,7 @@
 #include "Package.h"
 
 #include "CompoundFile.h"
+#include "FormatError.h"
 #include "ProductCode.h"
 #include "ToolError.h"
 

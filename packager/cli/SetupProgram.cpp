@@ -38,6 +38,10 @@ bool SetupProgram::looksLikeOne(const std::uint8_t* data, std::uint64_t size) {
     return image::PeFile::hasSignature(data, size);
 }
 
+bool SetupProgram::isSigned() const noexcept {
+    return pe->directory(image::PeFile::certificateDirectory).size != 0;
+}
+
 Package SetupProgram::readPackage() const {
     return Package::readEmbedded(package.data(), package.size(), path());
 }

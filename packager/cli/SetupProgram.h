@@ -34,6 +34,9 @@ public:
     // The package's bytes, inside the file (the reader checked that).
     image::ByteView packageBytes() const noexcept { return package; }
 
+    // Whether it carries an Authenticode signature (a certificate table).
+    bool isSigned() const noexcept;
+
     // Checks that the bytes are an installer package and reads it.
     Package readPackage() const;
     bool matches(const Package& inside) const;

@@ -2,12 +2,15 @@
 
 #include <memory>
 
+#include "ExistingFile.h"
 #include "IconResources.h"
 #include "InputFile.h"
 #include "OutputFile.h"
 #include "Package.h"
+#include "PackageChecks.h"
 #include "PeFile.h"
 #include "ResourceTree.h"
+#include "SetupProgram.h"
 #include "SetupWriter.h"
 #include "Stub.h"
 #include "ToolError.h"
@@ -51,10 +54,27 @@ CheckedStub checkStub(const InputFile& stub) {
     return checked;
 }
 
+// An icon from an .ico file or from an executable's first icon group (the
+// program's own icon, which packages often name as their product icon).
+// Raises image::FormatError saying why it cannot be used. The result views
+// `bytes`, and `pe` keeps the executable's headers for it.
+std::unique_ptr<image::IconResources> readIcon(image::ByteView bytes,
+                                               std::unique_ptr<image::PeFile>& pe) {
+    if (!image::PeFile::hasSignature(bytes.data(), bytes.size())) {
+        return std::unique_ptr<image::IconResources>(
+            new image::IconResources(image::IconResources::fromIco(bytes)));
+    }
+    pe.reset(new image::PeFile(bytes.data(), bytes.size()));
+    const image::ResourceTree resources = image::ResourceTree::read(*pe);
+    return std::unique_ptr<image::IconResources>(
+        new image::IconResources(image::IconResources::fromExecutable(*pe, resources)));
+}
+
 // The product icon the package names is decoration: one that cannot be used
 // is left out, and the user is told.
 std::unique_ptr<image::IconResources> packageIcon(const Package& package,
                                                   const std::string& packagePath,
+                                                  std::unique_ptr<image::PeFile>& pe,
                                                   std::vector<std::string>& warnings) {
     const PackageFacts& facts = package.facts;
     if (facts.iconName.empty()) {
@@ -68,15 +88,16 @@ std::unique_ptr<image::IconResources> packageIcon(const Package& package,
         return nullptr;
     }
     const image::ByteView bytes(facts.icon.data(), facts.icon.size());
-    if (image::PeFile::hasSignature(bytes.data(), bytes.size())) {
-        warnings.push_back(intro + "which is a program's icon, not an .ico file" + outro);
-        return nullptr;
-    }
+    const bool program = image::PeFile::hasSignature(bytes.data(), bytes.size());
     try {
-        return std::unique_ptr<image::IconResources>(
-            new image::IconResources(image::IconResources::fromIco(bytes)));
+        return readIcon(bytes, pe);
     } catch (const image::FormatError& e) {
-        warnings.push_back(intro + "which is a damaged .ico file (" + e.what() + ")" + outro);
+        warnings.push_back(
+            intro +
+            (program
+                 ? "which is a program's icon that cannot be used (" + std::string(e.what()) + ")"
+                 : "which is a damaged .ico file (" + std::string(e.what()) + ")") +
+            outro);
         return nullptr;
     }
 }
@@ -104,20 +125,48 @@ std::vector<std::uint8_t> versionResource(const PackageFacts& facts, const std::
     }
 }
 
-void checkOutput(const WrapOptions& options, const std::string& output, const std::string& stub) {
+// Whether the file is a setup program this tool made: what wrap may replace
+// without being told to.
+bool isSetupProgram(const std::string& path) {
+    try {
+        const SetupProgram setup(path);
+        return true;
+    } catch (const ToolError&) {
+        return false;
+    }
+}
+
+// `shown` is the output as the user typed it (or as the default derives from
+// the package as typed): every message names that.
+void checkOutput(const WrapOptions& options, const std::string& output, const std::string& shown,
+                 const std::string& stub) {
     const std::string folder = ToolPaths::folderOf(output);
     if (!ToolPlatform::isDirectory(folder)) {
-        throw ToolError("output folder " + quoted(folder) + " does not exist");
+        const std::string shownFolder = ToolPaths::folderOf(shown);
+        throw ToolError("output folder " + quoted(shownFolder.empty() ? folder : shownFolder) +
+                        " does not exist");
     }
     if (ToolPlatform::isDirectory(output)) {
-        throw ToolError("output " + quoted(output) +
+        throw ToolError("output " + quoted(shown) +
                         " is a folder; name the setup program to write");
     }
     if (ToolPlatform::sameFile(output, options.package)) {
-        throw ToolError("output " + quoted(output) + " is the package itself; choose another name");
+        throw ToolError("output " + quoted(shown) + " is the package itself; choose another name");
     }
     if (ToolPlatform::sameFile(output, stub)) {
-        throw ToolError("output " + quoted(output) + " is the stub itself; choose another name");
+        throw ToolError("output " + quoted(shown) + " is the stub itself; choose another name");
+    }
+    if (options.force || !ToolPlatform::exists(output)) {
+        return;
+    }
+    if (!isSetupProgram(output)) {
+        throw ToolError("output " + quoted(shown) +
+                        " exists and is no setup program made by Brumlet; give --force to "
+                        "replace it, or -o to write another");
+    }
+    if (ExistingFile::isReadOnly(output)) {
+        throw ToolError("output " + quoted(shown) +
+                        " is read-only; give --force to replace it, or -o to write another");
     }
 }
 
@@ -130,12 +179,16 @@ void checkOutput(const WrapOptions& options, const std::string& output, const st
 }  // namespace
 
 std::string defaultOutput(const std::string& package) {
-    return ToolPaths::withoutExtension(ToolPlatform::absolutePath(package)) + "-setup.exe";
+    return ToolPaths::withoutExtension(package) + "-setup.exe";
 }
 
 std::string run(const WrapOptions& options, std::vector<std::string>& warnings) {
     const InputFile packageFile(options.package, "package");
     const std::string stubPath = options.stub.empty() ? ToolPlatform::defaultStub() : options.stub;
+    if (options.stub.empty() && !ToolPlatform::exists(stubPath)) {
+        throw ToolError("no stub: " + quoted(stubPath) +
+                        " does not exist; give the bare stub brumlet-wrapper.exe with --stub");
+    }
     const InputFile stubFile(stubPath, "stub");
     // Before anything reads the package: a sparse file of terabytes is
     // refused at once.
@@ -144,26 +197,34 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
         tooLarge(options.package, packageFile.size(), most);
     }
     const Package package = Package::read(options.package, packageFile.data(), packageFile.size());
+    for (const PackageChecks::Finding& finding :
+         PackageChecks::run(package, "package " + quoted(options.package))) {
+        if (finding.refusal) {
+            throw ToolError(finding.message);
+        }
+        warnings.push_back(finding.message);
+    }
     CheckedStub stub = checkStub(stubFile);
 
     std::unique_ptr<InputFile> iconFile;
+    std::unique_ptr<image::PeFile> iconProgram;
     std::unique_ptr<image::IconResources> icon;
     if (!options.icon.empty()) {
         iconFile.reset(new InputFile(options.icon, "icon"));
         try {
-            icon.reset(new image::IconResources(image::IconResources::fromIco(
-                image::ByteView(iconFile->data(), iconFile->size()))));
+            icon = readIcon(image::ByteView(iconFile->data(), iconFile->size()), iconProgram);
         } catch (const image::FormatError& e) {
             throw ToolError("icon " + quoted(options.icon) +
-                            " is not a usable .ico file: " + e.what());
+                            " is not a usable .ico file or program icon: " + e.what());
         }
     } else {
-        icon = packageIcon(package, options.package, warnings);
+        icon = packageIcon(package, options.package, iconProgram, warnings);
     }
 
-    const std::string output = ToolPlatform::absolutePath(
-        options.output.empty() ? defaultOutput(options.package) : options.output);
-    checkOutput(options, output, stubPath);
+    const std::string shown =
+        options.output.empty() ? defaultOutput(options.package) : options.output;
+    const std::string output = ToolPlatform::absolutePath(shown);
+    checkOutput(options, output, shown, stubPath);
 
     const std::vector<std::uint8_t> version =
         versionResource(package.facts, output, options.package);
@@ -185,7 +246,7 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
         }
         // Everything goes to a sibling first: an existing output is only ever
         // replaced by a complete setup program.
-        OutputFile out(output);
+        OutputFile out(shown);
         image::SetupWriter::write(*stub.pe, tree, out);
         out.commit();
     } catch (const image::FormatError& e) {

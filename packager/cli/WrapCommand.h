@@ -12,6 +12,9 @@ struct WrapOptions {
     std::string stub;
     // Empty: the package's own product icon, if it has one that can be used.
     std::string icon;
+    // Replace an existing output that is no setup program made by Brumlet,
+    // or that is read-only.
+    bool force = false;
 };
 
 namespace WrapCommand {
@@ -20,6 +23,7 @@ namespace WrapCommand {
 // `stubSize` bytes, leaving room for the other resources and the alignment.
 std::uint64_t maxPackageSize(std::uint64_t stubSize);
 
+// The package's path as given, with "-setup.exe" for its extension.
 std::string defaultOutput(const std::string& package);
 
 // Writes the setup program and returns its absolute path; each warning goes

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "PackageDetails.h"
+
 // What the tool reads from an installer package through the platform's
 // installer library (msi.dll on Windows, libmsi on Linux). The file has
 // passed the image core's compound-file check before it gets here.
@@ -17,6 +19,7 @@ struct PackageFacts {
     std::string iconName;
     // The Icon table's stream of that name; empty when there is no such row.
     std::vector<std::uint8_t> icon;
+    PackageDetails details;
 };
 
 namespace PackageReader {

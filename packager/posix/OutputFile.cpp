@@ -120,6 +120,13 @@ std::uint64_t OutputFile::size() const {
 }
 
 void OutputFile::commit() {
+    // A replaced file keeps its mode: who may read or run it was the user's
+    // choice, not the umask's.
+    struct stat replaced;
+    if (stat(impl->target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode) &&
+        fchmod(impl->fd, replaced.st_mode & 07777) != 0) {
+        impl->failWrite(errno);
+    }
     // The data reaches the disk before the name does: after a crash the name
     // leads to the old file or the complete new one.
     if (fsync(impl->fd) != 0 && !syncUnsupported(errno)) {

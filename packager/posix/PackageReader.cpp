@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "DetailsReader.h"
 #include "SystemError.h"
 #include "ToolError.h"
 
@@ -158,6 +159,7 @@ PackageFacts read(const std::string& path, const std::string& label) {
                    }
                });
     }
+    facts.details = DetailsReader::read(db.get());
     return facts;
 }
 

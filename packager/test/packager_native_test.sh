@@ -37,6 +37,8 @@ packages+=("$(cd "$src" && bench_package 210 "$build")")
 both() {
     (cd "$work/native" && PATH="$work/no-wine" "$native" "$@" >../n.out 2>../n.err </dev/null)
     native_out="status $?"$'\n'"$(cat "$work/n.out")"$'\n'"--- stderr"$'\n'"$(cat "$work/n.err")"
+    # An output the first wrote would be kept by the second, which says so.
+    [[ -z "${between:-}" ]] || rm -f -- "$between"
     (cd "$work/wine" && "$src/bin/brumlet" "$@" >../w.out 2>../w.err </dev/null)
     wine_out="status $?"$'\n'"$(tr -d '\r' <"$work/w.out")"$'\n'"--- stderr"$'\n'"$(tr -d '\r' <"$work/w.err")"
 }
@@ -61,7 +63,7 @@ wrap_both() {
     cmp -s "$n" "$w" || fail "$name: the setup programs differ: $(cmp "$n" "$w" | head -n 1)"
     # The same file for both, so that the paths they print agree too.
     expect_same info "$n"
-    expect_same extract "$n" -o "$work/pkg/$name-back.msi"
+    between="$work/pkg/$name-back.msi" expect_same extract "$n" -o "$work/pkg/$name-back.msi"
     rm -f "$work/pkg/$name-back.msi"
     (PATH="$work/no-wine" "$native" extract "$n" -o "$work/pkg/$name-back.msi" >/dev/null) ||
         fail "$name: native extract failed"
@@ -77,6 +79,33 @@ for msi in "${packages[@]}"; do
     wrap_both "$name-icon" "$work/pkg/$name.msi" --icon "$icon"
     expect_same info "$work/pkg/$name.msi"
     rm -f "$work/pkg/$name.msi"
+done
+
+# What both installer libraries read for the checks: packages a setup program
+# cannot install, and one with a lower-case ProductCode and a program's icon.
+checks="$work/checks"
+mkdir -p "$checks"
+# wixl takes source files by names relative to the current folder only.
+cp "$src/packager/test/tool_readme.txt" "$src/packager/test/tool_icon.ico" "$checks/"
+cp "$stub" "$checks/stub.exe"
+check_msi() { # <name> <InstallerVersion> <EmbedCab> <icon> [wixl options...]
+    local name="$1" version="$2" embed="$3" icon="$4"
+    shift 4
+    (cd "$checks" && wixl -D "ProductCode={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100}" \
+        -D "InstallerVersion=$version" -D "EmbedCab=$embed" -D "IconId=App.${icon##*.}" \
+        -D "Icon=$icon" "$@" -o "$work/pkg/$name.msi" "$src/packager/test/check_package.wxs" \
+        2>/dev/null) || fail "wixl could not build $name.msi"
+}
+check_msi external 200 no tool_icon.ico
+check_msi loose 200 yes tool_icon.ico
+msibuild "$work/pkg/loose.msi" -q 'UPDATE `File` SET `Attributes`=8192'
+check_msi old64 100 yes tool_icon.ico -a x64
+check_msi lower 200 yes stub.exe
+msibuild "$work/pkg/lower.msi" -q "UPDATE \`Property\` SET \`Value\`='{6c1e0a51-7b43-4f3c-9e0b-2d5a31c7e100}' WHERE \`Property\`='ProductCode'"
+for name in external loose old64 lower; do
+    expect_same info "$work/pkg/$name.msi"
+    expect_same wrap "$work/pkg/$name.msi" -o "$work/pkg/x.exe" --stub "$stub"
+    rm -f "$work/pkg/$name.msi" "$work/pkg/x.exe"
 done
 
 # The default output names and the refusals, each against the other tool's.

@@ -261,12 +261,151 @@ program.exe|a program's icon
 missing.ico|no such icon
 END
 
-# --- signing ------------------------------------------------------------------
+# A throwaway certificate, for the signature checks and the signing below.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \
     -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl req failed"
 signed="$work/signed setup.exe"
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Brumlet Tool Test" \
     -in "$setup" -out "$signed" >/dev/null || fail "osslsigncode sign failed"
+
+# --- packages that cannot install from a setup program, and outputs -----------
+# Built by wixl, then changed as other tools leave packages: an external
+# cabinet, an uncompressed file, an x64 package asking for installer 1.0, a
+# lower-case ProductCode. The accepted one takes its icon from a program.
+checks="$work/checks"
+mkdir -p "$checks"
+# wixl takes source files by names relative to the current folder only.
+cp "$src/packager/test/tool_readme.txt" "$src/packager/test/tool_icon.ico" "$checks/"
+cp "$setup" "$checks/tool.exe"
+check_msi() { # <name> <InstallerVersion> <EmbedCab> <icon> [wixl options...]
+    local name="$1" version="$2" embed="$3" icon="$4"
+    shift 4
+    (cd "$checks" && wixl -D "ProductCode={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100}" \
+        -D "InstallerVersion=$version" -D "EmbedCab=$embed" -D "IconId=App.${icon##*.}" \
+        -D "Icon=$icon" "$@" -o "$name.msi" "$src/packager/test/check_package.wxs" 2>/dev/null) ||
+        fail "wixl could not build $name.msi"
+}
+check_msi external 200 no tool_icon.ico
+check_msi loose 200 yes tool_icon.ico
+msibuild "$checks/loose.msi" -q 'UPDATE `File` SET `Attributes`=8192'
+check_msi old64 100 yes tool_icon.ico -a x64
+check_msi lower 200 yes tool.exe
+msibuild "$checks/lower.msi" -q "UPDATE \`Property\` SET \`Value\`='{6c1e0a51-7b43-4f3c-9e0b-2d5a31c7e100}' WHERE \`Property\`='ProductCode'"
+while IFS='|' read -r name pattern; do
+    refuse 1 "package '.*/$name\\.msi' $pattern" "$empty" wrap "$checks/$name.msi" -o "$empty/s.exe"
+    tool info "$checks/$name.msi"
+    expect_match_in "^Refused: +package .*$pattern" "$out" "info of $name.msi"
+done <<'END'
+external|installs from the cabinet 'check\.cab' beside it, .*EmbedCab="yes"
+loose|installs the file 'readme\.txt' uncompressed from beside it, .*Compressed="yes"
+old64|is for x64 but asks for Windows Installer 1\.0 \(100\), .*InstallerVersion="200"
+END
+tool wrap "$checks/lower.msi"
+expect_code 0 "wrap of a lower-case ProductCode"
+[[ "$err" =~ ^brumlet:\ warning:\ .*ProductCode\ in\ lower\ case.*\'\{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100\}\' &&
+    "$(wc -l <<<"$err")" == 1 ]] || fail "lower-case ProductCode: not one warning line: $err"
+accepted="$checks/lower-setup.exe"
+# The stub has no icons: icon images (type 3) in the setup program came from
+# the program.
+x86_64-w64-mingw32-objdump -p "$accepted" | grep -q '^0[0-9a-f]*   Entry: ID: 0x000003,' ||
+    fail "the program named as product icon gave the setup program no icon"
+
+# info --json: the text output's facts and more, for a JSON parser.
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$checks/lower.msi" \
+    -out "$checks/signed.msi" >/dev/null 2>&1 || true
+json_facts() { # prints key=value lines of the top level, checks as ids
+    python3 -c 'import json, sys
+d = json.load(sys.stdin)
+for k, v in d.items():
+    print("%s=%s" % (k, ",".join(c["level"] + ":" + c["id"] for c in v) if k == "checks" else v))'
+}
+tool info --json "$accepted"
+expect_code 0 "info --json"
+facts="$(json_facts <<<"$out")" || fail "info --json gave no JSON: $out"
+for line in "kind=setup program" "product_code={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100}" \
+    "architecture=x86" "template=Intel;1033" "installer_version=200" \
+    "upgrade_code={6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E101}" "install_scope=per-user" "ALLUSERS=None" \
+    "package_signed=False" "setup_signed=False" "product_code_matches=True" \
+    "checks=warning:product-code-case" "installable=True" "package_size=$(stat -c %s "$checks/lower.msi")"; do
+    expect_line_in "$line" "$facts" "info --json of a setup program"
+done
+while IFS='|' read -r file expected; do
+    tool info --json "$file"
+    facts="$(json_facts <<<"$out")" || fail "info --json $file gave no JSON: $out"
+    for line in $expected; do expect_line_in "$line" "$facts" "info --json $file"; done
+done <<END
+$checks/old64.msi|architecture=x64 installer_version=100 checks=refusal:installer-version installable=False
+$checks/external.msi|checks=refusal:external-cabinet installable=False
+$checks/signed.msi|package_signed=True
+$signed|setup_signed=True package_signed=False
+END
+
+# Outputs: only a setup program made by Brumlet is replaced without --force;
+# a replaced file keeps its mode; extract keeps what is there.
+out_dir="$work/outputs"
+mkdir -p "$out_dir"
+printf 'mine\n' >"$out_dir/notes-setup.exe"
+refuse 1 "output '.*/notes-setup\\.exe' exists and is no setup program made by Brumlet; give --force" \
+    "$empty" wrap "$pkg" -o "$out_dir/notes-setup.exe"
+[[ "$(cat "$out_dir/notes-setup.exe")" == mine ]] || fail "a refused wrap changed an existing file"
+cp "$setup" "$out_dir/ro-setup.exe"
+chmod 0444 "$out_dir/ro-setup.exe"
+refuse 1 "output '.*/ro-setup\\.exe' is read-only; give --force" "$empty" wrap "$pkg" -o "$out_dir/ro-setup.exe"
+while IFS='|' read -r name args; do
+    read -r -a extra <<<"$args"
+    tool wrap "$pkg" -o "$out_dir/$name" "${extra[@]}"
+    expect_code 0 "wrap onto $name $args"
+done <<'END'
+notes-setup.exe|--force
+ro-setup.exe|--force
+END
+tool info "$out_dir/notes-setup.exe"
+expect_code 0 "info of the setup program that replaced notes-setup.exe with --force"
+(((8#$(stat -c %a "$out_dir/ro-setup.exe") & 8#222) == 0)) ||
+    fail "a read-only output replaced with --force became writable: $(stat -c %a "$out_dir/ro-setup.exe")"
+chmod 0644 "$out_dir/ro-setup.exe"
+cp "$pkg" "$out_dir/tool pkg.msi"
+cp "$setup" "$out_dir/tool pkg-setup.exe"
+touch -d '2001-01-01' "$out_dir/tool pkg.msi"
+tool extract "$out_dir/tool pkg-setup.exe"
+expect_code 0 "extract beside the package it holds"
+expect_match_in "^kept '.*/tool pkg\\.msi': it already holds this package" "$out" "extract beside its package"
+[[ "$(stat -c %Y "$out_dir/tool pkg.msi")" == "$(date -d 2001-01-01 +%s)" ]] ||
+    fail "extract rewrote the package it would restore"
+printf 'other\n' >"$out_dir/other.msi"
+refuse 1 "output '.*/other\\.msi' exists; give --force" "$empty" extract "$setup" -o "$out_dir/other.msi"
+tool extract "$setup" -o "$out_dir/other.msi" --force
+cmp -s "$out_dir/other.msi" "$pkg" || fail "extract --force did not replace other.msi"
+# A folder nobody may write to (sysfs refuses even root).
+ro="$work/ro"
+mkdir -p "$ro"
+chmod 0555 "$ro"
+[[ -w "$ro" ]] && ro=/sys
+refuse 1 "cannot write '$(re_escape "$ro")/s\\.exe': [^(]*$" "$empty" wrap "$pkg" -o "$ro/s.exe"
+[[ "$err" != *qzt* && "$err" != *createTempFile* ]] || fail "a read-only folder: $err"
+
+# Help: for the tool, for each command, and what a missing stub needs.
+while IFS='|' read -r args pattern; do
+    read -r -a words <<<"$args"
+    tool "${words[@]}"
+    expect_code 0 "$args"
+    expect_match_in "$pattern" "$out" "$args"
+done <<'END'
+help|^  brumlet help COMMAND
+help wrap|^Usage: brumlet wrap PACKAGE.msi
+wrap --help|^  --force +replace an existing SETUP.exe
+info -h|^  --json
+extract --help|^Usage: brumlet extract SETUP.exe
+END
+refuse 2 "help: unknown command 'frob'" "$empty" help frob
+mkdir -p "$work/alone"
+cp "$BRUMLET_EXE" "$work/alone/brumlet.exe"
+BRUMLET_EXE="$work/alone/brumlet.exe" tool wrap "$pkg" -o "$empty/s.exe"
+expect_code 1 "brumlet.exe without its stub"
+expect_match_in "^brumlet: no stub: '.*/alone/brumlet-wrapper\\.exe' does not exist; .*--stub" "$err" \
+    "brumlet.exe without its stub"
+
+# --- signing ------------------------------------------------------------------
 osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >"$work/verify" 2>&1 ||
     fail "osslsigncode verify failed: $(cat "$work/verify")"
 
@@ -298,5 +437,18 @@ expect_code_of=$?
 "$wine_run" reg query "$key" >/dev/null 2>&1 && fail "registry key left after removal"
 left="$(find "$WINEPREFIX/drive_c/users" -path '*Brumlet Tool Test*' | wc -l)"
 [[ "$left" == 0 ]] || fail "$left files left after removal"
+
+# The setup program of the package with a lower-case ProductCode and a
+# program for its icon installs and removes its product.
+check_key='HKCU\Software\BrumletTests\CheckTest'
+for run in /qn uninstall; do
+    "$wine_run" "$accepted" "$run" </dev/null >/dev/null 2>&1
+    expect_code_of=$?
+    [[ "$expect_code_of" == 0 ]] || fail "lower-setup.exe $run: exit code $expect_code_of"
+    if [[ "$run" == /qn ]]; then
+        "$wine_run" reg query "$check_key" >/dev/null 2>&1 || fail "lower-setup.exe installed nothing"
+    fi
+done
+"$wine_run" reg query "$check_key" >/dev/null 2>&1 && fail "lower-setup.exe left its registry key"
 
 finish

@@ -53,13 +53,27 @@ struct OutputFile::Impl {
 OutputFile::OutputFile(const std::string& path) : impl(new Impl) {
     impl->path = path;
     impl->target = FileUtils::toAbsolutePath(WinTool::wide(path));
-    try {
-        // The handle that creates the sibling writes and renames it: no other
-        // process gets a writing handle of its own in between.
-        impl->sibling = FileUtils::createTempFile(L"qzt", L".tmp", FileUtils::dirname(impl->target),
-                                                  &impl->file);
-    } catch (const std::runtime_error& e) {
-        throw ToolError("cannot write " + quoted(path) + ": " + WinTool::bareMessage(e));
+    // The handle that creates the sibling writes and renames it: no other
+    // process gets a writing handle of its own in between. A failure names
+    // the user's path and the system's reason, not the sibling.
+    const tstring folder = FileUtils::dirname(impl->target);
+    const DWORD start = GetTickCount();
+    DWORD error = ERROR_FILE_EXISTS;
+    for (DWORD i = 0; i < 100 && !impl->file; ++i) {
+        const std::int32_t number = static_cast<std::int32_t>(start + i);
+        const tstring sibling = FileUtils::joinPath(
+            folder, (tstrings::MessageBuilder() << L"qzt" << number << L".tmp").tstr());
+        impl->file.reset(CreateFileW(sibling.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE,
+                                     FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+        if (impl->file) {
+            impl->sibling = sibling;
+        } else if ((error = GetLastError()) != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    if (!impl->file) {
+        impl->fail(error);
     }
     impl->cleaner.addFile(impl->sibling);
 }
@@ -91,8 +105,16 @@ void OutputFile::commit() {
     if (!FlushFileBuffers(impl->file.get())) {
         impl->fail(GetLastError());
     }
-    // Renamed through the handle that wrote it; a sibling is on the same volume.
+    // A replaced file keeps its attributes; a read-only one (the command has
+    // decided to replace it) gives way for the rename and is read-only again.
     const tstring& target = impl->target;
+    const DWORD replaced = GetFileAttributesW(target.c_str());
+    const bool keep = replaced != INVALID_FILE_ATTRIBUTES && !(replaced & FILE_ATTRIBUTE_DIRECTORY);
+    if (keep && (replaced & FILE_ATTRIBUTE_READONLY) &&
+        !SetFileAttributesW(target.c_str(), replaced & ~FILE_ATTRIBUTE_READONLY)) {
+        impl->fail(GetLastError());
+    }
+    // Renamed through the handle that wrote it; a sibling is on the same volume.
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
                                       (target.size() + 1) * sizeof(wchar_t));
     auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -102,11 +124,18 @@ void OutputFile::commit() {
     std::copy(target.begin(), target.end(), rename->FileName);
     if (!SetFileInformationByHandle(impl->file.get(), FileRenameInfo, rename,
                                     static_cast<DWORD>(buffer.size()))) {
-        impl->fail(GetLastError());
+        const DWORD error = GetLastError();
+        if (keep && (replaced & FILE_ATTRIBUTE_READONLY)) {
+            SetFileAttributesW(target.c_str(), replaced);
+        }
+        impl->fail(error);
     }
     impl->cleaner.cancel();
     // Closing is where a delayed write error would show.
     if (!CloseHandle(impl->file.release())) {
+        impl->fail(GetLastError());
+    }
+    if (keep && !SetFileAttributesW(target.c_str(), replaced)) {
         impl->fail(GetLastError());
     }
 }

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <memory>
 
+#include "DetailsReader.h"
 #include "MsiDb.h"
 #include "MsiUtils.h"
 #include "ScopedDeleter.h"
@@ -65,6 +66,7 @@ PackageFacts read(const std::string& path, const std::string& label) {
     if (!facts.iconName.empty()) {
         facts.icon = iconStream(*db, facts.iconName);
     }
+    facts.details = DetailsReader::read(*db);
     return facts;
 }
 

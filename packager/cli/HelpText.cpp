@@ -1,0 +1,110 @@
+#include "HelpText.h"
+
+namespace HelpText {
+
+namespace {
+
+struct Page {
+    const char* name;
+    std::vector<std::string> lines;
+};
+
+const std::vector<Page>& pages() {
+    static const std::vector<Page> all = {
+        {"wrap",
+         {
+             "Usage: brumlet wrap PACKAGE.msi [-o SETUP.exe] [--stub STUB.exe] [--icon ICON]",
+             "                    [--force]",
+             "",
+             "Makes a setup program that installs PACKAGE.msi: the bare stub",
+             "brumlet-wrapper.exe with the package, its product code, version information",
+             "from the package and an icon.",
+             "",
+             "  -o SETUP.exe     the setup program to write (default: the package's name",
+             "                   with -setup.exe, beside the package)",
+             "  --stub STUB.exe  the bare stub (default: brumlet-wrapper.exe where the",
+             "                   tool was installed)",
+             "  --icon ICON      an .ico file, or an .exe or .dll whose first icon is",
+             "                   taken (default: the package's ARPPRODUCTICON)",
+             "  --force          replace an existing SETUP.exe that is no setup program",
+             "                   made by Brumlet, or that is read-only",
+             "",
+             "Refused, as no setup program could install them: packages that need a",
+             "cabinet or uncompressed files beside them, and 64-bit packages that ask for",
+             "an installer version below 200.",
+         }},
+        {"info",
+         {
+             "Usage: brumlet info [--json] FILE",
+             "",
+             "Shows what a package, or the package inside a setup program, is: product",
+             "code, name, version, manufacturer, size, architecture, UpgradeCode, install",
+             "scope, Authenticode signatures, and what would stop it from installing",
+             "through a setup program.",
+             "",
+             "  --json  the same facts as one JSON object, for scripts",
+         }},
+        {"extract",
+         {
+             "Usage: brumlet extract SETUP.exe [-o PACKAGE.msi] [--force]",
+             "",
+             "Writes the package inside a setup program out byte for byte.",
+             "",
+             "  -o PACKAGE.msi  the package to write (default: the setup program's name",
+             "                  without -setup.exe, with .msi)",
+             "  --force         replace an existing file; without it an existing file is",
+             "                  kept, and one that already holds the package is left as",
+             "                  it is",
+         }},
+        {"help",
+         {
+             "Usage: brumlet help [COMMAND]",
+             "",
+             "Shows the tool's usage, or a command's.",
+         }},
+    };
+    return all;
+}
+
+}  // namespace
+
+const std::vector<std::string>& overview() {
+    static const std::vector<std::string> lines = {
+        "Usage:",
+        "  brumlet wrap PACKAGE.msi [-o SETUP.exe] [--stub STUB.exe] [--icon ICON] [--force]",
+        "      Makes a setup program that installs PACKAGE.msi (default output: the",
+        "      package's name with -setup.exe, beside the package).",
+        "  brumlet info [--json] FILE",
+        "      Shows product code, name, version, manufacturer and size of a package",
+        "      or of the package inside a setup program, and what would stop it.",
+        "  brumlet extract SETUP.exe [-o PACKAGE.msi] [--force]",
+        "      Writes the package inside a setup program out unchanged (default",
+        "      output: the setup program's name without -setup.exe, with .msi).",
+        "  brumlet help COMMAND, brumlet COMMAND --help",
+        "      Shows a command's options.",
+        "  brumlet --help | --version",
+        "",
+        "Exit status: 0 on success, 1 on a failure, 2 on a wrong command line.",
+    };
+    return lines;
+}
+
+std::vector<std::string> command(const std::string& name) {
+    for (const Page& page : pages()) {
+        if (name == page.name) {
+            return page.lines;
+        }
+    }
+    return {};
+}
+
+bool asksForHelp(const std::string& arg) {
+#ifdef _WIN32
+    if (arg == "/?") {
+        return true;
+    }
+#endif
+    return arg == "--help" || arg == "-h";
+}
+
+}  // namespace HelpText
