@@ -6,7 +6,7 @@
 
 #include "CommandLine.h"
 #include "HelpText.h"
-#include "InspectCommands.h"
+#include "ReadCommands.h"
 #include "ToolError.h"
 #include "ToolPlatform.h"
 #include "WrapCommand.h"
@@ -79,10 +79,10 @@ int run(const std::vector<std::string>& args) {
         return wrap(args);
     }
     if (command == "info") {
-        return InspectCommands::info(args);
+        return ReadCommands::info(args);
     }
     if (command == "extract") {
-        return InspectCommands::extract(args);
+        return ReadCommands::extract(args);
     }
     throw UsageError("unknown command " + quoted(command));
 }

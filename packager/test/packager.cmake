@@ -1,5 +1,5 @@
 # The packaging tool end to end under Wine: real packages built by wixl,
-# wrapped, inspected, extracted, signed, installed and removed.
+# wrapped, read back, extracted, signed, installed and removed.
 
 set(tool_test_code "{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}")
 brumlet_add_msi(packager_tool_msi WXS "${CMAKE_CURRENT_LIST_DIR}/tool_package.wxs"

@@ -1,4 +1,4 @@
-#include "InspectCommands.h"
+#include "ReadCommands.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +14,7 @@
 #include "ToolPaths.h"
 #include "ToolPlatform.h"
 
-namespace InspectCommands {
+namespace ReadCommands {
 
 namespace {
 
@@ -126,4 +126,4 @@ int extract(const std::vector<std::string>& args) {
     return 0;
 }
 
-}  // namespace InspectCommands
+}  // namespace ReadCommands
