@@ -5,20 +5,14 @@
 #include <cstdlib>
 #include <memory>
 
+#include "GlibOwners.h"
+
 namespace DetailsReader {
 
 namespace {
 
-struct ObjectRelease {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using Object = std::unique_ptr<T, ObjectRelease>;
-
-struct ErrorRelease {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using Error = std::unique_ptr<GError, ErrorRelease>;
+using GlibOwners::Error;
+using GlibOwners::Object;
 
 std::string fieldText(LibmsiRecord* record, guint field) {
     if (libmsi_record_is_null(record, field)) {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "DetailsReader.h"
+#include "GlibOwners.h"
 #include "SystemError.h"
 #include "ToolError.h"
 
@@ -19,16 +20,8 @@ namespace PackageReader {
 
 namespace {
 
-struct ObjectRelease {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using Object = std::unique_ptr<T, ObjectRelease>;
-
-struct ErrorRelease {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using Error = std::unique_ptr<GError, ErrorRelease>;
+using GlibOwners::Error;
+using GlibOwners::Object;
 
 struct TextRelease {
     void operator()(gchar* text) const { g_free(text); }
