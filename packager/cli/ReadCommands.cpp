@@ -119,6 +119,7 @@ int extract(const std::vector<std::string>& args) {
         }
     }
     OutputFile out(shown);
+    out.copiesFrom(setup.input());
     out.append(bytes.data(), static_cast<std::size_t>(bytes.size()));
     out.commit();
     ToolPlatform::printOut("wrote " + quoted(output) + " (" + std::to_string(bytes.size()) +

@@ -29,6 +29,8 @@ public:
     static bool looksLikeOne(const std::uint8_t* data, std::uint64_t size);
 
     const std::string& path() const noexcept { return file.path(); }
+    // The file read, which packageBytes() lie in.
+    const InputFile& input() const noexcept { return file; }
     // The embedded product code as it is stored, one character per byte.
     const std::string& productCodeText() const noexcept { return codeText; }
     // The package's bytes, inside the file (the reader checked that).

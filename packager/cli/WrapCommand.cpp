@@ -247,6 +247,7 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
         // Everything goes to a sibling first: an existing output is only ever
         // replaced by a complete setup program.
         OutputFile out(shown);
+        out.copiesFrom(packageFile);
         image::SetupWriter::write(*stub.pe, tree, out);
         out.commit();
     } catch (const image::FormatError& e) {

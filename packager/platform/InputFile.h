@@ -21,6 +21,8 @@ public:
     const std::string& path() const noexcept;
 
 private:
+    // The platform's OutputFile may copy from the file itself.
+    friend class OutputFile;
     struct Impl;
     std::unique_ptr<Impl> impl;
 };

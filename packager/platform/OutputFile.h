@@ -6,6 +6,8 @@
 
 #include "ByteSink.h"
 
+class InputFile;
+
 // A file written through a temporary sibling of its path and put in place by
 // commit(), which flushes it to disk first, so that after a power loss the
 // name leads to the old file or the whole new one. Until commit() an existing
@@ -24,6 +26,11 @@ public:
     void append(const void* data, std::size_t size) override;
     void patch(std::uint64_t offset, const void* data, std::size_t size) override;
     std::uint64_t size() const override;
+
+    // Bytes appended later that lie inside `source`'s data may be copied by
+    // the system from that file itself instead of through this process: the
+    // same bytes with less copying. `source` outlives this object.
+    void copiesFrom(const InputFile& source);
 
     void commit();
 

@@ -1,5 +1,7 @@
 #include "InputFile.h"
 
+#include "InputFileImpl.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,16 +12,10 @@
 
 #include "SystemError.h"
 
-struct InputFile::Impl {
-    std::string path;
-    void* mapping = nullptr;
-    std::uint64_t size = 0;
-};
-
 namespace {
 
-// Closes the descriptor on every way out of the constructor; the mapping
-// outlives it.
+// Closes the descriptor on every way out of the constructor unless it is
+// kept.
 class Descriptor {
 public:
     explicit Descriptor(int fd) : fd(fd) {}
@@ -31,6 +27,11 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd; }
+    int release() {
+        const int kept = fd;
+        fd = -1;
+        return kept;
+    }
 
 private:
     int fd;
@@ -41,7 +42,7 @@ private:
 InputFile::InputFile(const std::string& path, const std::string& what) : impl(new Impl) {
     impl->path = path;
     // Non-blocking: opening a named pipe for reading would wait for a writer.
-    const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) {
@@ -78,11 +79,15 @@ InputFile::InputFile(const std::string& path, const std::string& what) : impl(ne
     madvise(mapping, static_cast<size_t>(size), MADV_SEQUENTIAL);
     impl->mapping = mapping;
     impl->size = size;
+    impl->fd = file.release();
 }
 
 InputFile::~InputFile() {
     if (impl->mapping) {
         munmap(impl->mapping, static_cast<size_t>(impl->size));
+    }
+    if (impl->fd >= 0) {
+        close(impl->fd);
     }
 }
 

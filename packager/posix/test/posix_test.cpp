@@ -125,6 +125,42 @@ TEST_F(PosixTest, OutputFileReplacesTheTargetOnlyOnCommit) {
     EXPECT_EQ(names(), std::vector<std::string>{"setup.exe"});
 }
 
+// Bytes of a mapped source may be copied by the kernel from its file: the
+// result must be the bytes appended, in place, also where the kernel cannot
+// copy (from another file system, here a tmpfs when there is one).
+TEST_F(PosixTest, OutputFileCopyingFromItsSourceWritesTheSameBytes) {
+    std::string content(9u << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>((i * 2654435761u) >> 13);
+    }
+    std::vector<std::string> sources{path("source")};
+    struct stat shm;
+    struct stat here;
+    if (stat("/dev/shm", &shm) == 0 && stat(dir.c_str(), &here) == 0 && shm.st_dev != here.st_dev) {
+        sources.push_back("/dev/shm/brumlet-posix-test-" + std::to_string(getpid()));
+    }
+    for (const std::string& source : sources) {
+        writeFile(source, content);
+        {
+            const InputFile input(source, "package");
+            OutputFile out(path("setup.exe"));
+            out.copiesFrom(input);
+            const char* mapped = reinterpret_cast<const char*>(input.data());
+            out.append("head", 4);
+            out.append(mapped + 1001, (2u << 20) + 7);
+            const std::string own(mapped, 16);  // the same bytes, not in the mapping
+            out.append(own.data(), own.size());
+            out.append(mapped, content.size());
+            out.patch(1, "EA", 2);
+            out.commit();
+        }
+        const std::string expected = "hEAd" + content.substr(1001, (2u << 20) + 7) +
+                                     content.substr(0, 16) + content;
+        EXPECT_TRUE(readFile(path("setup.exe")) == expected) << source;
+        unlink(source.c_str());
+    }
+}
+
 TEST_F(PosixTest, OutputFileLeftUncommittedLeavesTheOldFileAndNoSibling) {
     writeFile(path("setup.exe"), "old");
     {
