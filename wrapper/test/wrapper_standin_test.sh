@@ -123,12 +123,16 @@ run_standin 0 "hello setup.exe" /qn
 expect_code 0 "package held after msiexec"
 unset BRUMLET_STANDIN_HOLD
 
-# --- A temporary folder of about 250 characters, so that the package path is
-# longer than MAX_PATH: no check of the folder is bound to that length.
+# --- A temporary folder of 250 characters, so that the package path is
+# longer than MAX_PATH: no check of the folder is bound to that length. Not
+# more, wherever the build tree lies: a TEMP longer than MAX_PATH is refused
+# by GetTempPathW itself.
 saved_temp_dir="$temp_dir"
 temp_dir="$PWD/long"
-while (($(printf '%s' "$(winpath "$temp_dir")" | wc -c) < 240)); do
-    temp_dir+="/$(head -c 40 /dev/zero | tr '\0' l)"
+while :; do
+    room=$((250 - $(printf '%s' "$(winpath "$temp_dir")" | wc -c) - 1))
+    ((room > 0)) || break
+    temp_dir+="/$(head -c $((room < 40 ? room : 40)) /dev/zero | tr '\0' l)"
 done
 run_standin 0 "hello setup.exe" /qn
 expect_code 0 "long temporary folder"
