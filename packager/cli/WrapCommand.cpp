@@ -1,5 +1,6 @@
 #include "WrapCommand.h"
 
+#include <future>
 #include <memory>
 
 #include "ExistingFile.h"
@@ -196,6 +197,18 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
     if (packageFile.size() > most) {
         tooLarge(options.package, packageFile.size(), most);
     }
+    // The package's share of the checksum is summed on a thread of its own
+    // while the package and the stub are checked, which for a package of
+    // hundreds of megabytes takes that reading off the time of the wrap. A
+    // refusal waits for it (the future's destructor): about a second per
+    // gigabyte at most, since the size is checked above.
+    image::SetupWriter::Presummed packageSum;
+    packageSum.data = image::ByteView(packageFile.data(), packageFile.size());
+    packageSum.sum = std::async(std::launch::async, [&packageFile] {
+                         image::Checksum sum;
+                         sum.add(packageFile.data(), packageFile.size());
+                         return sum;
+                     }).share();
     const Package package = Package::read(options.package, packageFile.data(), packageFile.size());
     for (const PackageChecks::Finding& finding :
          PackageChecks::run(package, "package " + quoted(options.package))) {
@@ -248,7 +261,7 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
         // replaced by a complete setup program.
         OutputFile out(shown);
         out.copiesFrom(packageFile);
-        image::SetupWriter::write(*stub.pe, tree, out);
+        image::SetupWriter::write(*stub.pe, tree, out, &packageSum);
         out.commit();
     } catch (const image::FormatError& e) {
         throw ToolError("cannot make a setup program of " + quoted(options.package) + ": " +

@@ -29,6 +29,17 @@ void Checksum::add(const void* data, std::size_t size) noexcept {
     }
 }
 
+bool Checksum::add(const Checksum& following) noexcept {
+    if (filled != 0) {
+        return false;
+    }
+    sum += following.sum;
+    total += following.total;
+    word = following.word;
+    filled = following.filled;
+    return true;
+}
+
 std::uint32_t Checksum::value() const noexcept {
     std::uint64_t s = sum + word;
     s = (s & 0xffffffffu) + (s >> 32);

@@ -13,6 +13,11 @@ class Checksum {
 public:
     // The caller feeds the CheckSum field's four bytes as zeros.
     void add(const void* data, std::size_t size) noexcept;
+    // Adds bytes that `following` summed on its own, as if they were fed
+    // here next. Only where the bytes so far end on a 4-byte boundary, since
+    // the words of the two sums must line up; returns false (and adds
+    // nothing) elsewhere.
+    bool add(const Checksum& following) noexcept;
     std::uint32_t value() const noexcept;
 
     // The sum of a whole image in memory, whatever its CheckSum field holds;

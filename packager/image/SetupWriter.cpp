@@ -190,16 +190,24 @@ Plan planFor(const PeFile& stub, const ResourceTree& resources, bool sizeOnly) {
 // platform's write call and for the system's buffers to keep moving.
 class Output {
 public:
-    explicit Output(ByteSink& sink) : sink(sink) {}
+    Output(ByteSink& sink, const Presummed* presummed) : sink(sink), presummed(presummed) {}
 
     void put(const std::uint8_t* data, std::uint64_t size) {
+        const bool summed = presummed && size > 0 && data == presummed->data.data() &&
+                            size == presummed->data.size() && presummed->sum.valid();
         const std::uint64_t piece = 16u << 20;
         while (size > 0) {
             const std::size_t n = static_cast<std::size_t>(std::min(size, piece));
             sink.append(data, n);
-            checksum.add(data, n);
+            if (!summed) {
+                checksum.add(data, n);
+            }
             data += n;
             size -= n;
+        }
+        if (summed && !checksum.add(presummed->sum.get())) {
+            // Not on a word boundary after all: summed here, from the bytes.
+            checksum.add(presummed->data.data(), static_cast<std::size_t>(presummed->data.size()));
         }
     }
 
@@ -216,6 +224,7 @@ public:
 
 private:
     ByteSink& sink;
+    const Presummed* presummed;
     Checksum checksum;
 };
 
@@ -226,7 +235,8 @@ std::uint64_t outputSize(const PeFile& stub, const ResourceTree& resources) {
     return plan.rawOffset + plan.rawSize;
 }
 
-void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out) {
+void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out,
+           const Presummed* presummed) {
     const Plan plan = planFor(stub, resources, false);
     const ByteView file = stub.bytes();
     const std::uint64_t sectionCount = stub.sections().size();
@@ -269,7 +279,7 @@ void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out) {
             static_cast<std::uint32_t>(stub.sizeOfInitializedData() + plan.rawSize));
     putLe32(&head[stub.checksumOffset()], 0);
 
-    Output o(out);
+    Output o(out, presummed);
     const std::uint64_t start = out.size();
     o.put(head.data(), head.size());
     o.put(file.data() + headSize, file.size() - headSize);

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 
 #include "ByteSink.h"
+#include "ByteView.h"
+#include "Checksum.h"
 
 namespace image {
 
@@ -26,10 +29,19 @@ const std::uint64_t maxImageSize = 0x7fffffffull;
 // Where the new resource section starts, in the file and in memory.
 const std::uint32_t sectionPlacement = 4096;
 
+// The checksum of one resource's data, summed by the caller beforehand
+// (perhaps on another thread while it checked the package): the writer then
+// only copies those bytes and waits for the sum when it needs it.
+struct Presummed {
+    ByteView data;
+    std::shared_future<Checksum> sum;
+};
+
 // `stub` must have passed Stub::check. Raises FormatError, before anything
 // is written, when the result would exceed maxImageSize; the sink's own
-// errors pass through.
-void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out);
+// errors pass through. `presummed` may name data of `resources`.
+void write(const PeFile& stub, const ResourceTree& resources, ByteSink& out,
+           const Presummed* presummed = nullptr);
 
 // The size of the file write() would produce, also when it is above
 // maxImageSize, for a caller that checks the limit before doing any work.

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <future>
 
 #include "Checksum.h"
 #include "ErrorOf.h"
@@ -29,7 +30,8 @@ struct SetupInputs {
     std::string code = "{12345678-1234-1234-1234-123456789ABC}";
     std::vector<std::uint8_t> version;
 
-    Bytes write() {
+    // `presum`: the package's sum comes from the caller, as the tool gives it.
+    Bytes write(bool presum = false) {
         const image::PeFile pe(stub.data(), stub.size());
         ResourceTree tree = ResourceTree::read(pe);
         image::Stub::check(pe, tree);
@@ -40,8 +42,15 @@ struct SetupInputs {
         tree.set(image::ResourceType::rcdata, msi, 0, view(packageBytes));
         tree.set(image::ResourceType::rcdata, productCode, 0, view(code));
         tree.set(image::ResourceType::version, 1, 0x409, view(version));
+        image::SetupWriter::Presummed summed;
+        summed.data = view(packageBytes);
+        std::promise<image::Checksum> sum;
+        summed.sum = sum.get_future().share();
+        image::Checksum packageSum;
+        packageSum.add(packageBytes.data(), packageBytes.size());
+        sum.set_value(packageSum);
         MemorySink sink;
-        image::SetupWriter::write(pe, tree, sink);
+        image::SetupWriter::write(pe, tree, sink, presum ? &summed : nullptr);
         EXPECT_EQ(sink.bytes.size(), image::SetupWriter::outputSize(pe, tree));
         return sink.bytes;
     }
@@ -98,6 +107,7 @@ TEST(SetupWriter, WritesTheSameBytesAsBefore) {
     SetupInputs setup;
     EXPECT_EQ(sha256(setup.write()),
               "2b624b97ab905101a51922efd6c81a1e543de6ede8e4d41d64d7eb10a44067a5");
+    EXPECT_TRUE(setup.write(true) == setup.write()) << "with the package summed beforehand";
 }
 
 TEST(SetupWriter, RefusesAnImageOf2GiBBeforeWritingAnything) {
@@ -144,6 +154,18 @@ TEST(Checksum, IsTheSameHoweverTheBytesAreCut) {
         }
         EXPECT_EQ(pieces.value(), whole.value()) << piece;
     }
+    // Runs summed apart combine where the first ends on a word boundary.
+    for (std::size_t cut : {0, 4, 8, 1000}) {
+        image::Checksum first;
+        image::Checksum rest;
+        first.add(data.data(), cut);
+        rest.add(&data[cut], data.size() - cut);
+        EXPECT_TRUE(first.add(rest));
+        EXPECT_EQ(first.value(), whole.value()) << cut;
+    }
+    image::Checksum odd;
+    odd.add(data.data(), 3);
+    EXPECT_FALSE(odd.add(whole));
 }
 
 TEST(Checksum, FoldsCarriesAndAddsTheLength) {

@@ -154,8 +154,8 @@ TEST_F(PosixTest, OutputFileCopyingFromItsSourceWritesTheSameBytes) {
             out.patch(1, "EA", 2);
             out.commit();
         }
-        const std::string expected = "hEAd" + content.substr(1001, (2u << 20) + 7) +
-                                     content.substr(0, 16) + content;
+        const std::string expected =
+            "hEAd" + content.substr(1001, (2u << 20) + 7) + content.substr(0, 16) + content;
         EXPECT_TRUE(readFile(path("setup.exe")) == expected) << source;
         unlink(source.c_str());
     }
