@@ -47,23 +47,31 @@ bool isIconImage(ByteView image) {
            ByteView::le32(image.data()) <= image.size();
 }
 
-void putHeader(std::vector<std::uint8_t>& out, std::uint16_t count) {
-    out.resize(headerSize);
-    putLe16(&out[2], 1);
-    putLe16(&out[4], count);
-}
-
 }  // namespace
 
-IconResources IconResources::fromIco(ByteView ico, std::uint16_t firstId) {
-    const std::uint16_t count = imageCount(ico, icoEntrySize, "an .ico file");
+IconResources::IconResources(std::uint16_t firstId, std::uint16_t count) : first(firstId) {
     if (std::uint32_t(firstId) + count > 0x10000) {
         throw FormatError("its " + std::to_string(count) +
                           " images need more icon ids than remain");
     }
-    IconResources out;
-    out.first = firstId;
-    putHeader(out.directory, count);
+    directory.resize(headerSize);
+    putLe16(&directory[2], 1);
+    putLe16(&directory[4], count);
+}
+
+void IconResources::add(const std::uint8_t* info, ByteView data) {
+    const std::size_t at = directory.size();
+    directory.resize(at + groupEntrySize);
+    std::memcpy(&directory[at], info, infoSize);
+    // The size the group records is the image's own, whatever it said.
+    putLe32(&directory[at + 8], static_cast<std::uint32_t>(data.size()));
+    putLe16(&directory[at + infoSize], static_cast<std::uint16_t>(first + imageData.size()));
+    imageData.push_back(data);
+}
+
+IconResources IconResources::fromIco(ByteView ico, std::uint16_t firstId) {
+    const std::uint16_t count = imageCount(ico, icoEntrySize, "an .ico file");
+    IconResources out(firstId, count);
     for (std::uint16_t i = 0; i < count; ++i) {
         const std::uint8_t* entry = ico.data() + headerSize + icoEntrySize * i;
         const std::uint32_t size = ByteView::le32(entry + 8);
@@ -76,11 +84,7 @@ IconResources IconResources::fromIco(ByteView ico, std::uint16_t firstId) {
         if (!isIconImage(image)) {
             throw FormatError(which + " is neither a bitmap nor a PNG");
         }
-        out.imageData.push_back(image);
-        const std::size_t at = out.directory.size();
-        out.directory.resize(at + groupEntrySize);
-        std::memcpy(&out.directory[at], entry, infoSize);
-        putLe16(&out.directory[at + infoSize], static_cast<std::uint16_t>(firstId + i));
+        out.add(entry, image);
     }
     return out;
 }
@@ -94,13 +98,7 @@ IconResources IconResources::fromExecutable(const PeFile& image, const ResourceT
     }
     const ByteView group = *resources.find(ResourceType::groupIcon, *groupName);
     const std::uint16_t count = imageCount(group, groupEntrySize, "an icon group");
-    if (std::uint32_t(firstId) + count > 0x10000) {
-        throw FormatError("its " + std::to_string(count) +
-                          " images need more icon ids than remain");
-    }
-    IconResources out;
-    out.first = firstId;
-    putHeader(out.directory, count);
+    IconResources out(firstId, count);
     for (std::uint16_t i = 0; i < count; ++i) {
         const std::uint8_t* entry = group.data() + headerSize + groupEntrySize * i;
         const std::uint16_t id = ByteView::le16(entry + infoSize);
@@ -112,13 +110,7 @@ IconResources IconResources::fromExecutable(const PeFile& image, const ResourceT
         if (!isIconImage(*data)) {
             throw FormatError(which + " is neither a bitmap nor a PNG");
         }
-        out.imageData.push_back(*data);
-        const std::size_t at = out.directory.size();
-        out.directory.resize(at + groupEntrySize);
-        std::memcpy(&out.directory[at], entry, infoSize);
-        // The size the group records is the image's own, whatever it said.
-        putLe32(&out.directory[at + 8], static_cast<std::uint32_t>(data->size()));
-        putLe16(&out.directory[at + infoSize], static_cast<std::uint16_t>(firstId + i));
+        out.add(entry, *data);
     }
     return out;
 }

@@ -35,6 +35,12 @@ public:
     void addTo(ResourceTree& resources, std::uint16_t groupId, std::uint16_t language) const;
 
 private:
+    // An empty group of `count` images numbered from `firstId`.
+    IconResources(std::uint16_t firstId, std::uint16_t count);
+    // The next image: its 12 bytes of description (the size among them is
+    // taken from `data`) and its bytes.
+    void add(const std::uint8_t* info, ByteView data);
+
     std::vector<ByteView> imageData;
     std::vector<std::uint8_t> directory;
     std::uint16_t first = 1;
