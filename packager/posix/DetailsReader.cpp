@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "GlibOwners.h"
+#include "LibmsiRows.h"
 
 namespace DetailsReader {
 
@@ -13,42 +14,8 @@ namespace {
 
 using GlibOwners::Error;
 using GlibOwners::Object;
-
-std::string fieldText(LibmsiRecord* record, guint field) {
-    if (libmsi_record_is_null(record, field)) {
-        return std::string();
-    }
-    const std::unique_ptr<gchar, decltype(&g_free)> text(libmsi_record_get_string(record, field),
-                                                         &g_free);
-    return text ? std::string(text.get()) : std::string();
-}
-
-// Every row of a query without parameters; nothing when the library refuses
-// it (a package without the table).
-template <typename Row>
-void select(LibmsiDatabase* db, const char* sql, Row row) {
-    GError* raw = nullptr;
-    const Object<LibmsiQuery> query(libmsi_query_new(db, sql, &raw));
-    Error error(raw);
-    if (!query) {
-        return;
-    }
-    raw = nullptr;
-    if (!libmsi_query_execute(query.get(), nullptr, &raw)) {
-        error.reset(raw);
-        return;
-    }
-    for (;;) {
-        raw = nullptr;
-        const Object<LibmsiRecord> record(libmsi_query_fetch(query.get(), &raw));
-        error.reset(raw);
-        if (!record) {
-            break;
-        }
-        row(record.get());
-    }
-    libmsi_query_close(query.get(), nullptr);
-}
+using LibmsiRows::fieldText;
+using LibmsiRows::select;
 
 std::int64_t summaryNumber(LibmsiSummaryInfo* info, LibmsiProperty property) {
     GError* raw = nullptr;
@@ -72,7 +39,7 @@ PackageDetails read(LibmsiDatabase* db) {
         {"ALLUSERS", &details.allUsers},
         {"MSIINSTALLPERUSER", &details.installPerUser},
     };
-    select(db, "SELECT `Property`, `Value` FROM `Property`", [&](LibmsiRecord* record) {
+    select(db, "SELECT `Property`, `Value` FROM `Property`", nullptr, [&](LibmsiRecord* record) {
         const std::string name = fieldText(record, 1);
         for (const auto& property : wanted) {
             if (name == property.first) {
@@ -80,9 +47,9 @@ PackageDetails read(LibmsiDatabase* db) {
             }
         }
     });
-    select(db, "SELECT `Cabinet` FROM `Media` ORDER BY `DiskId`",
+    select(db, "SELECT `Cabinet` FROM `Media` ORDER BY `DiskId`", nullptr,
            [&](LibmsiRecord* record) { details.cabinets.push_back(fieldText(record, 1)); });
-    select(db, "SELECT `FileName`, `Attributes` FROM `File` ORDER BY `Sequence`",
+    select(db, "SELECT `FileName`, `Attributes` FROM `File` ORDER BY `Sequence`", nullptr,
            [&](LibmsiRecord* record) {
                PackageDetails::File file;
                file.name = fieldText(record, 1);

@@ -13,6 +13,7 @@
 
 #include "DetailsReader.h"
 #include "GlibOwners.h"
+#include "LibmsiRows.h"
 #include "SystemError.h"
 #include "ToolError.h"
 
@@ -22,10 +23,8 @@ namespace {
 
 using GlibOwners::Error;
 using GlibOwners::Object;
-
-struct TextRelease {
-    void operator()(gchar* text) const { g_free(text); }
-};
+using LibmsiRows::fieldText;
+using LibmsiRows::select;
 
 // The library reports oddities of a package through GLib's log; the tool's
 // standard error is its own one-line messages, unless tracing is on.
@@ -39,47 +38,6 @@ void dropLibraryMessages() {
         return true;
     }();
     (void)done;
-}
-
-std::string fieldText(LibmsiRecord* record, guint field) {
-    if (libmsi_record_is_null(record, field)) {
-        return std::string();
-    }
-    const std::unique_ptr<gchar, TextRelease> text(libmsi_record_get_string(record, field));
-    return text ? std::string(text.get()) : std::string();
-}
-
-// Runs a query with at most one string parameter and hands every row to `row`.
-// Returns false when the library refuses the query (no such table, ...).
-template <typename Row>
-bool select(LibmsiDatabase* db, const char* sql, const std::string* parameter, Row row) {
-    GError* raw = nullptr;
-    const Object<LibmsiQuery> query(libmsi_query_new(db, sql, &raw));
-    Error error(raw);
-    if (!query) {
-        return false;
-    }
-    Object<LibmsiRecord> parameters;
-    if (parameter) {
-        parameters.reset(libmsi_record_new(1));
-        libmsi_record_set_string(parameters.get(), 1, parameter->c_str());
-    }
-    raw = nullptr;
-    if (!libmsi_query_execute(query.get(), parameters.get(), &raw)) {
-        error.reset(raw);
-        return false;
-    }
-    for (;;) {
-        raw = nullptr;
-        const Object<LibmsiRecord> record(libmsi_query_fetch(query.get(), &raw));
-        error.reset(raw);
-        if (!record) {
-            break;
-        }
-        row(record.get());
-    }
-    libmsi_query_close(query.get(), nullptr);
-    return true;
 }
 
 // The stream's bytes; no stream in a package is longer than the package.
