@@ -2,6 +2,7 @@
 
 #include "CompoundFile.h"
 #include "FormatError.h"
+#include "InputFile.h"
 #include "ProductCode.h"
 #include "ToolError.h"
 
@@ -50,15 +51,15 @@ void Package::requireInstallerDatabase(const std::uint8_t* data, std::uint64_t s
     throw ToolError(subject + " is a compound file but not a Windows Installer package");
 }
 
-Package Package::read(const std::string& path, const std::uint8_t* data, std::uint64_t size) {
-    requireInstallerDatabase(data, size, quoted(path));
+Package Package::read(const InputFile& file) {
+    const std::string& path = file.path();
+    requireInstallerDatabase(file.data(), file.size(), quoted(path));
     const std::string owner = "package " + quoted(path);
-    return checkFacts(PackageReader::read(path, owner), size, owner);
+    return checkFacts(PackageReader::read(file, owner), file.size(), owner);
 }
 
-Package Package::readEmbedded(const std::uint8_t* data, std::uint64_t size,
-                              const std::string& setupPath) {
-    const std::string subject = "the package inside " + quoted(setupPath);
-    requireInstallerDatabase(data, size, subject);
-    return checkFacts(PackageReader::read(data, size, subject), size, subject);
+Package Package::readEmbedded(const InputFile& setup, std::uint64_t offset, std::uint64_t size) {
+    const std::string subject = "the package inside " + quoted(setup.path());
+    requireInstallerDatabase(setup.data() + offset, size, subject);
+    return checkFacts(PackageReader::read(setup, offset, size, subject), size, subject);
 }

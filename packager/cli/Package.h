@@ -5,6 +5,8 @@
 
 #include "PackageReader.h"
 
+class InputFile;
+
 // An installer package the tool has checked: a compound file whose class is
 // that of an installer database, which the installer library read, with a
 // product code in the braced form. Each check fails with one line naming the
@@ -22,10 +24,9 @@ struct Package {
     static void requireInstallerDatabase(const std::uint8_t* data, std::uint64_t size,
                                          const std::string& subject);
 
-    // A package file; `data` is its mapping.
-    static Package read(const std::string& path, const std::uint8_t* data, std::uint64_t size);
+    // A package file, checked and read as it is held open.
+    static Package read(const InputFile& file);
 
-    // The package inside a setup program.
-    static Package readEmbedded(const std::uint8_t* data, std::uint64_t size,
-                                const std::string& setupPath);
+    // The package at [offset, offset + size) inside a setup program.
+    static Package readEmbedded(const InputFile& setup, std::uint64_t offset, std::uint64_t size);
 };

@@ -54,7 +54,7 @@ int info(const std::vector<std::string>& args) {
                 throw ToolError(quoted(path) +
                                 " is neither an installer package nor a setup program");
             }
-            const Package package = Package::read(path, file.data(), file.size());
+            const Package package = Package::read(file);
             print(PackageReport(path, package, file.data(), file.size(), false));
             return 0;
         }

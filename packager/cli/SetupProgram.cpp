@@ -43,7 +43,8 @@ bool SetupProgram::isSigned() const noexcept {
 }
 
 Package SetupProgram::readPackage() const {
-    return Package::readEmbedded(package.data(), package.size(), path());
+    return Package::readEmbedded(file, static_cast<std::uint64_t>(package.data() - file.data()),
+                                 package.size());
 }
 
 bool SetupProgram::matches(const Package& inside) const {

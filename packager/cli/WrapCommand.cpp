@@ -209,7 +209,7 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
                          sum.add(packageFile.data(), packageFile.size());
                          return sum;
                      }).share();
-    const Package package = Package::read(options.package, packageFile.data(), packageFile.size());
+    const Package package = Package::read(packageFile);
     for (const PackageChecks::Finding& finding :
          PackageChecks::run(package, "package " + quoted(options.package))) {
         if (finding.refusal) {

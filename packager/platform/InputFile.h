@@ -21,8 +21,10 @@ public:
     const std::string& path() const noexcept;
 
 private:
-    // The platform's OutputFile may copy from the file itself.
+    // The platform's OutputFile may copy from the file itself, and its
+    // package reader hands the library the file already open.
     friend class OutputFile;
+    friend struct InputFileAccess;
     struct Impl;
     std::unique_ptr<Impl> impl;
 };

@@ -6,9 +6,12 @@
 
 #include "PackageDetails.h"
 
+class InputFile;
+class OutputFile;
+
 // What the tool reads from an installer package through the platform's
-// installer library (msi.dll on Windows, libmsi on Linux). The file has
-// passed the image core's compound-file check before it gets here.
+// installer library (msi.dll on Windows, libmsi on Linux). The bytes have
+// passed the image core's compound-file check before they get here.
 struct PackageFacts {
     // As stored in the Property table; the command line checks the form.
     std::string productCode;
@@ -22,16 +25,29 @@ struct PackageFacts {
     PackageDetails details;
 };
 
+// The library is code the tool does not own, and a package it cannot read
+// may crash or hang it: it reads in a child process of the tool, under
+// limits of time, memory and stack, from the very file the caller checked
+// (an inherited descriptor or handle, never the path again). A child that
+// fails becomes one ToolError: "the installer library could not read
+// '<file>' (<what happened>): the package is damaged".
 namespace PackageReader {
 
 // Raises a ToolError that begins with `label` ("package 'x.msi'") when the
 // library cannot open the file as an installer database or its Property
 // table cannot be read.
-PackageFacts read(const std::string& path, const std::string& label);
 
-// The same for a package held in memory (the one inside a setup program),
-// through a temporary copy where the library reads files only; the copy is
-// gone when the call returns.
-PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::string& label);
+// A package file, held open as `package`.
+PackageFacts read(const InputFile& package, const std::string& label);
+
+// The package at [offset, offset + size) of `file` (the one inside a setup
+// program): it reaches the library from disk, through an unnamed temporary
+// file, never whole in memory; nothing is left on any way out.
+PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t size,
+                  const std::string& label);
+
+// What `output` holds so far, not yet committed (extract writes the package
+// once, has it read, then commits).
+PackageFacts read(const OutputFile& output, const std::string& label);
 
 }  // namespace PackageReader

@@ -15,3 +15,7 @@ struct InputFile::Impl {
     void* mapping = nullptr;
     std::uint64_t size = 0;
 };
+
+struct InputFileAccess {
+    static int descriptor(const InputFile& file) { return file.impl->fd; }
+};

@@ -1,122 +1,23 @@
 #include "PackageReader.h"
 
 #include <errno.h>
-#include <glib.h>
-#include <libmsi.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-
-#include "DetailsReader.h"
-#include "GlibOwners.h"
-#include "LibmsiRows.h"
+#include "InputFileImpl.h"
+#include "ReaderProcess.h"
 #include "SystemError.h"
 #include "ToolError.h"
 
 namespace PackageReader {
 
-namespace {
-
-using GlibOwners::Error;
-using GlibOwners::Object;
-using LibmsiRows::fieldText;
-using LibmsiRows::select;
-
-// The library reports oddities of a package through GLib's log; the tool's
-// standard error is its own one-line messages, unless tracing is on.
-void dropLibraryMessages() {
-    static const bool done = [] {
-        const char* debug = std::getenv("BRUMLET_DEBUG");
-        if (!debug || std::strcmp(debug, "true") != 0) {
-            g_log_set_default_handler([](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
-                                      nullptr);
-        }
-        return true;
-    }();
-    (void)done;
+PackageFacts read(const InputFile& package, const std::string& label) {
+    return ReaderProcess::read(InputFileAccess::descriptor(package), label);
 }
 
-// The stream's bytes; no stream in a package is longer than the package.
-std::vector<std::uint8_t> readStream(LibmsiRecord* record, guint field, std::uint64_t limit) {
-    const Object<GInputStream> stream(libmsi_record_get_stream(record, field));
-    std::vector<std::uint8_t> bytes;
-    if (!stream) {
-        return bytes;
-    }
-    std::uint8_t buffer[65536];
-    for (;;) {
-        GError* raw = nullptr;
-        const gssize got = g_input_stream_read(stream.get(), buffer, sizeof(buffer), nullptr, &raw);
-        const Error error(raw);
-        if (got < 0) {
-            return {};
-        }
-        if (got == 0) {
-            return bytes;
-        }
-        if (bytes.size() + static_cast<std::uint64_t>(got) > limit) {
-            return {};
-        }
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-}
-
-}  // namespace
-
-PackageFacts read(const std::string& path, const std::string& label) {
-    dropLibraryMessages();
-    struct stat info;
-    const std::uint64_t fileSize =
-        stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-
-    GError* raw = nullptr;
-    const Object<LibmsiDatabase> db(
-        libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
-    const Error error(raw);
-    if (!db) {
-        throw ToolError(label + " cannot be opened as an installer database: " +
-                        (error && error->message ? error->message : "the library refuses it"));
-    }
-
-    PackageFacts facts;
-    const std::pair<const char*, std::string*> wanted[] = {
-        {"ProductCode", &facts.productCode},       {"ProductName", &facts.productName},
-        {"ProductVersion", &facts.productVersion}, {"Manufacturer", &facts.manufacturer},
-        {"ARPPRODUCTICON", &facts.iconName},
-    };
-    // A package without a readable Property table has no ProductCode, which
-    // the command line reports, as the Windows tool does.
-    select(db.get(), "SELECT `Property`, `Value` FROM `Property`", nullptr,
-           [&](LibmsiRecord* record) {
-               const std::string name = fieldText(record, 1);
-               for (const auto& property : wanted) {
-                   if (name == property.first) {
-                       *property.second = fieldText(record, 2);
-                   }
-               }
-           });
-
-    // A missing Icon table or row leaves the icon empty; the command line
-    // says that it cannot be used.
-    if (!facts.iconName.empty()) {
-        select(db.get(), "SELECT `Data` FROM `Icon` WHERE `Name` = ?", &facts.iconName,
-               [&](LibmsiRecord* record) {
-                   if (facts.icon.empty()) {
-                       facts.icon = readStream(record, 1, fileSize);
-                   }
-               });
-    }
-    facts.details = DetailsReader::read(db.get());
-    return facts;
-}
-
-PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::string& label) {
-    // The library opens packages by name only: it gets an anonymous file in
-    // memory, which nothing else sees and which is gone with its descriptor.
+PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t size,
+                  const std::string& label) {
+    // For now an anonymous file in memory; it goes to disk next.
     const int fd = memfd_create("brumlet-package", MFD_CLOEXEC);
     if (fd < 0) {
         throw ToolError("cannot copy " + label + " to memory: " + SystemError::describe(errno));
@@ -125,6 +26,7 @@ PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::strin
         int fd;
         ~Closer() { close(fd); }
     } closer{fd};
+    const std::uint8_t* data = file.data() + offset;
     std::uint64_t done = 0;
     while (done < size) {
         const std::uint64_t left = size - done;
@@ -139,7 +41,7 @@ PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::strin
         }
         done += static_cast<std::uint64_t>(written);
     }
-    return read("/proc/self/fd/" + std::to_string(fd), label);
+    return ReaderProcess::read(fd, label);
 }
 
 }  // namespace PackageReader

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "DetailsReader.h"
+#include "InputFile.h"
 #include "MsiDb.h"
 #include "MsiUtils.h"
 #include "ScopedDeleter.h"
@@ -47,9 +48,7 @@ std::vector<std::uint8_t> iconStream(const msi::Database& db, const std::string&
     }
 }
 
-}  // namespace
-
-PackageFacts read(const std::string& path, const std::string& label) {
+PackageFacts readPath(const std::string& path, const std::string& label) {
     std::unique_ptr<msi::Database> db;
     try {
         db.reset(new msi::Database(WinTool::wide(path)));
@@ -70,7 +69,15 @@ PackageFacts read(const std::string& path, const std::string& label) {
     return facts;
 }
 
-PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::string& label) {
+}  // namespace
+
+PackageFacts read(const InputFile& package, const std::string& label) {
+    return readPath(package.path(), label);
+}
+
+PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t size,
+                  const std::string& label) {
+    const std::uint8_t* data = file.data() + offset;
     // msi.dll opens packages by name only.
     FileUtils::ScopedDeleter cleaner;
     try {
@@ -80,7 +87,7 @@ PackageFacts read(const std::uint8_t* data, std::uint64_t size, const std::strin
         FileUtils::StagedFileWriter copy(tmp);
         copy.write(data, static_cast<size_t>(size));
         copy.finalize();
-        return read(WinTool::utf8(tmp), label);
+        return readPath(WinTool::utf8(tmp), label);
     } catch (const ToolError&) {
         throw;
     } catch (const std::runtime_error& e) {

@@ -219,7 +219,8 @@ TEST_F(PosixTest, SameFileSeesThroughLinksAndOtherSpellings) {
 }
 
 TEST_F(PosixTest, PackageReaderReadsThePropertiesAndTheProductIcon) {
-    const PackageFacts tool = PackageReader::read(POSIX_TEST_TOOL_MSI, "package");
+    const InputFile toolFile(POSIX_TEST_TOOL_MSI, "package");
+    const PackageFacts tool = PackageReader::read(toolFile, "package");
     EXPECT_EQ(tool.productCode, POSIX_TEST_CODE);
     EXPECT_EQ(tool.productName, "Brumlet Tool Test");
     EXPECT_EQ(tool.productVersion, "2.3.4");
@@ -228,15 +229,14 @@ TEST_F(PosixTest, PackageReaderReadsThePropertiesAndTheProductIcon) {
     const std::string icon = readFile(POSIX_TEST_ICON);
     EXPECT_EQ(std::string(tool.icon.begin(), tool.icon.end()), icon);
 
-    // The package inside a setup program is read from memory.
-    const std::string bytes = readFile(POSIX_TEST_TOOL_MSI);
-    const PackageFacts held = PackageReader::read(
-        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), "the package");
+    // The package inside a setup program: a range of the file.
+    const PackageFacts held = PackageReader::read(toolFile, 0, toolFile.size(), "the package");
     EXPECT_EQ(held.productCode, tool.productCode);
     EXPECT_EQ(held.manufacturer, tool.manufacturer);
     EXPECT_EQ(held.icon, tool.icon);
 
-    const PackageFacts hello = PackageReader::read(POSIX_TEST_HELLO_MSI, "package");
+    const PackageFacts hello =
+        PackageReader::read(InputFile(POSIX_TEST_HELLO_MSI, "package"), "package");
     EXPECT_EQ(hello.productCode, "{D0AB6657-814E-4B30-AF5E-BB2ADCFE65DC}");
     EXPECT_EQ(hello.productName, "Brumlet Hello");
     EXPECT_TRUE(hello.iconName.empty());
@@ -246,7 +246,7 @@ TEST_F(PosixTest, PackageReaderReadsThePropertiesAndTheProductIcon) {
 TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabase) {
     writeFile(path("text.msi"), std::string(4096, 't'));
     EXPECT_EQ(errorOf([&] {
-                  PackageReader::read(path("text.msi"), "package 'text.msi'");
+                  PackageReader::read(InputFile(path("text.msi"), "package"), "package 'text.msi'");
               }).rfind("package 'text.msi' cannot be opened as an installer database: ", 0),
               0u);
 }
