@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "HelpText.h"
 #include "ReadCommands.h"
+#include "ReaderMode.h"
 #include "ToolError.h"
 #include "ToolPlatform.h"
 #include "WrapCommand.h"
@@ -103,6 +104,9 @@ std::string oneLine(const std::string& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (ReaderMode::requested(argc, argv)) {
+        return ReaderMode::run(argc, argv);
+    }
     try {
         return run(ToolPlatform::arguments(argc, argv));
     } catch (const UsageError& e) {

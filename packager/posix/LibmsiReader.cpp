@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "DetailsReader.h"
@@ -25,20 +23,6 @@ using GlibOwners::Error;
 using GlibOwners::Object;
 using LibmsiRows::fieldText;
 using LibmsiRows::select;
-
-// The library reports oddities of a package through GLib's log; the tool's
-// standard error is its own one-line messages, unless tracing is on.
-void dropLibraryMessages() {
-    static const bool done = [] {
-        const char* debug = std::getenv("BRUMLET_DEBUG");
-        if (!debug || std::strcmp(debug, "true") != 0) {
-            g_log_set_default_handler([](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
-                                      nullptr);
-        }
-        return true;
-    }();
-    (void)done;
-}
 
 // The stream's bytes; no stream in a package is longer than the package.
 std::vector<std::uint8_t> readStream(LibmsiRecord* record, guint field, std::uint64_t limit) {
@@ -67,8 +51,7 @@ std::vector<std::uint8_t> readStream(LibmsiRecord* record, guint field, std::uin
 
 }  // namespace
 
-PackageFacts read(const std::string& path, const std::string& label) {
-    dropLibraryMessages();
+PackageFacts read(const std::string& path) {
     struct stat info;
     const std::uint64_t fileSize =
         stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
@@ -78,7 +61,7 @@ PackageFacts read(const std::string& path, const std::string& label) {
         libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
     const Error error(raw);
     if (!db) {
-        throw ToolError(label + " cannot be opened as an installer database: " +
+        throw ToolError(std::string("cannot be opened as an installer database: ") +
                         (error && error->message ? error->message : "the library refuses it"));
     }
 

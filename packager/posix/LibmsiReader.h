@@ -8,8 +8,8 @@
 // reader process calls it: libmsi trusts the file it is given.
 namespace LibmsiReader {
 
-// `path` names the package (/proc/self/fd/N for one held open); `label`
-// begins every message ("package 'x.msi'").
-PackageFacts read(const std::string& path, const std::string& label);
+// `path` names the package (/proc/self/fd/N for one held open). A refusal's
+// words follow the package's name ("cannot be opened as ...").
+PackageFacts read(const std::string& path);
 
 }  // namespace LibmsiReader

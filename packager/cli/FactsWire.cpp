@@ -1,0 +1,178 @@
+#include "FactsWire.h"
+
+namespace FactsWire {
+
+namespace {
+
+// "BRF" and the form's version, then 'F' (facts) or 'R' (refusal). Numbers
+// are little-endian; a text or byte string is its 32-bit length and bytes; a
+// list is its 32-bit count and items.
+const std::uint8_t magic[4] = {'B', 'R', 'F', 1};
+const std::uint8_t factsKind = 'F';
+const std::uint8_t refusalKind = 'R';
+
+class Writer {
+public:
+    explicit Writer(std::uint8_t kind) : bytes(magic, magic + sizeof(magic)) {
+        bytes.push_back(kind);
+    }
+    void number(std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+    }
+    void count(std::size_t n) {
+        if (n > 0xFFFFFFFFu) {
+            // No package holds four billion of anything, nor a text that long.
+            throw std::length_error("more than the answer's form can hold");
+        }
+        number(n, 4);
+    }
+    void text(const std::string& s) {
+        count(s.size());
+        bytes.insert(bytes.end(), s.begin(), s.end());
+    }
+    void blob(const std::vector<std::uint8_t>& b) {
+        count(b.size());
+        bytes.insert(bytes.end(), b.begin(), b.end());
+    }
+
+    std::vector<std::uint8_t> bytes;
+};
+
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::size_t size) : at(data), left(size) {}
+
+    std::uint64_t number(int width) {
+        need(static_cast<std::size_t>(width), "a number");
+        std::uint64_t value = 0;
+        for (int i = 0; i < width; ++i) {
+            value |= static_cast<std::uint64_t>(at[i]) << (8 * i);
+        }
+        take(static_cast<std::size_t>(width));
+        return value;
+    }
+    std::uint8_t byte() { return static_cast<std::uint8_t>(number(1)); }
+    // Each item of a list takes at least `itemSize` bytes: a count the bytes
+    // left cannot hold is refused before anything is made for it.
+    std::size_t count(std::size_t itemSize) {
+        const std::uint64_t n = number(4);
+        if (itemSize > 0 && n > left / itemSize) {
+            throw Malformed("a count of " + std::to_string(n) + " beyond the answer's end");
+        }
+        return static_cast<std::size_t>(n);
+    }
+    std::string text() {
+        const std::size_t n = count(1);
+        std::string s(reinterpret_cast<const char*>(at), n);
+        take(n);
+        return s;
+    }
+    std::vector<std::uint8_t> blob() {
+        const std::size_t n = count(1);
+        std::vector<std::uint8_t> b(at, at + n);
+        take(n);
+        return b;
+    }
+    void end() const {
+        if (left != 0) {
+            throw Malformed(std::to_string(left) + " bytes after the answer's end");
+        }
+    }
+
+private:
+    void need(std::size_t n, const char* what) const {
+        if (n > left) {
+            throw Malformed(std::string("the answer ends inside ") + what);
+        }
+    }
+    void take(std::size_t n) {
+        at += n;
+        left -= n;
+    }
+
+    const std::uint8_t* at;
+    std::size_t left;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> encode(const PackageFacts& facts) {
+    Writer out(factsKind);
+    for (const std::string* s : {&facts.productCode, &facts.productName, &facts.productVersion,
+                                 &facts.manufacturer, &facts.iconName}) {
+        out.text(*s);
+    }
+    out.blob(facts.icon);
+    const PackageDetails& d = facts.details;
+    for (const std::string* s :
+         {&d.upgradeCode, &d.allUsers, &d.installPerUser, &d.summaryTemplate}) {
+        out.text(*s);
+    }
+    out.number(static_cast<std::uint64_t>(d.pageCount), 8);
+    out.number(static_cast<std::uint64_t>(d.wordCount), 8);
+    out.count(d.cabinets.size());
+    for (const std::string& cabinet : d.cabinets) {
+        out.text(cabinet);
+    }
+    out.count(d.files.size());
+    for (const PackageDetails::File& file : d.files) {
+        out.text(file.name);
+        out.number(static_cast<std::uint64_t>(file.attributes), 8);
+    }
+    return out.bytes;
+}
+
+std::vector<std::uint8_t> encodeRefusal(const std::string& refusal) {
+    Writer out(refusalKind);
+    out.text(refusal);
+    return out.bytes;
+}
+
+Answer decode(const std::uint8_t* data, std::size_t size) {
+    Reader in(data, size);
+    for (const std::uint8_t expected : magic) {
+        if (in.byte() != expected) {
+            throw Malformed("it does not begin as an answer does");
+        }
+    }
+    Answer answer;
+    const std::uint8_t kind = in.byte();
+    if (kind == refusalKind) {
+        answer.refusal = in.text();
+        if (answer.refusal.empty()) {
+            throw Malformed("a refusal without words");
+        }
+        in.end();
+        return answer;
+    }
+    if (kind != factsKind) {
+        throw Malformed("an answer of unknown kind " + std::to_string(kind));
+    }
+    PackageFacts& facts = answer.facts;
+    for (std::string* s : {&facts.productCode, &facts.productName, &facts.productVersion,
+                           &facts.manufacturer, &facts.iconName}) {
+        *s = in.text();
+    }
+    facts.icon = in.blob();
+    PackageDetails& d = facts.details;
+    for (std::string* s : {&d.upgradeCode, &d.allUsers, &d.installPerUser, &d.summaryTemplate}) {
+        *s = in.text();
+    }
+    d.pageCount = static_cast<std::int64_t>(in.number(8));
+    d.wordCount = static_cast<std::int64_t>(in.number(8));
+    d.cabinets.resize(in.count(4));
+    for (std::string& cabinet : d.cabinets) {
+        cabinet = in.text();
+    }
+    d.files.resize(in.count(4 + 8));
+    for (PackageDetails::File& file : d.files) {
+        file.name = in.text();
+        file.attributes = static_cast<std::int64_t>(in.number(8));
+    }
+    in.end();
+    return answer;
+}
+
+}  // namespace FactsWire
