@@ -32,7 +32,7 @@ int descriptor(const char* text) {
     errno = 0;
     const long n = std::strtol(text, &end, 10);
     return errno == 0 && end != text && *end == '\0' && n >= 0 && n < 1024 ? static_cast<int>(n)
-                                                                         : -1;
+                                                                           : -1;
 }
 
 bool isKind(int fd, mode_t kind) {

@@ -134,8 +134,8 @@ pid_t start(int package, int answer, const std::string& label) {
     int error = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     error = error ? error : posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     if (!trace) {
-        error = error ? error
-                      : posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        error =
+            error ? error : posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
     error = error ? error : posix_spawn_file_actions_adddup2(&actions, high[0].get(), 3);
     error = error ? error : posix_spawn_file_actions_adddup2(&actions, high[1].get(), 4);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
+#include "ErrorOf.h"
+#include "FactsWire.h"
 #include "ProductCode.h"
+#include "ReaderOutcome.h"
 #include "ToolError.h"
 #include "ToolPaths.h"
 #include "ToolPlatform.h"
@@ -84,6 +87,71 @@ TEST(ToolPaths, SplitsNamesAtTheLastSeparator) {
     EXPECT_EQ(ToolPaths::withoutExtension("/a/b/c.msi"), "/a/b/c");
     EXPECT_EQ(ToolPaths::withoutExtension("/a.d/setup"), "/a.d/setup");
     EXPECT_EQ(ToolPaths::withoutExtension("/a/app.v2.msi"), "/a/app.v2");
+}
+
+using bmtest::errorOf;
+
+PackageFacts sampleFacts() {
+    PackageFacts facts;
+    facts.productCode = "{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}";
+    facts.productName = std::string("Na\0me", 5);
+    facts.iconName = "icon.ico";
+    facts.icon = {0, 1, 0xFF, 0};
+    facts.details.upgradeCode = "{U}";
+    facts.details.summaryTemplate = "x64;1033";
+    facts.details.pageCount = 500;
+    facts.details.cabinets = {"#a.cab", ""};
+    facts.details.files = {{"A~1.TXT|a.txt", 0x2000}, {"b", -1}};
+    return facts;
+}
+
+TEST(FactsWire, GivesBackWhatItWasGiven) {
+    const PackageFacts facts = sampleFacts();
+    const std::vector<std::uint8_t> bytes = FactsWire::encode(facts);
+    const PackageFacts back = ReaderOutcome::take(bytes, "package 'a.msi'");
+    EXPECT_EQ(back.productCode, facts.productCode);
+    EXPECT_EQ(back.productName, facts.productName);
+    EXPECT_EQ(back.productVersion, "");
+    EXPECT_EQ(back.icon, facts.icon);
+    EXPECT_EQ(back.details.summaryTemplate, "x64;1033");
+    EXPECT_EQ(back.details.pageCount, 500);
+    EXPECT_EQ(back.details.wordCount, -1);
+    EXPECT_EQ(back.details.cabinets, facts.details.cabinets);
+    ASSERT_EQ(back.details.files.size(), 2u);
+    EXPECT_EQ(back.details.files[0].name, "A~1.TXT|a.txt");
+    EXPECT_EQ(back.details.files[1].attributes, -1);
+    EXPECT_EQ(errorOf([] {
+                  ReaderOutcome::take(FactsWire::encodeRefusal("cannot be opened: no"),
+                                      "the package inside 'a b'c.exe'");
+              }),
+              "the package inside 'a b'c.exe' cannot be opened: no");
+}
+
+// The reader may have been led astray: any answer that is not exactly one is
+// a damaged package, and no length in it makes the tool allocate for it.
+TEST(FactsWire, RefusesEveryAnswerThatIsNotExactlyOne) {
+    const std::vector<std::uint8_t> whole = FactsWire::encode(sampleFacts());
+    std::vector<std::vector<std::uint8_t>> bad;
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        bad.emplace_back(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+    }
+    bad.push_back(whole);
+    bad.back().push_back(0);
+    for (const std::size_t at : {std::size_t(0), std::size_t(3), std::size_t(4), std::size_t(5)}) {
+        bad.push_back(whole);
+        bad.back()[at] ^= 0x40;  // the form's mark, its version, its kind, the first length
+    }
+    bad.push_back(whole);
+    bad.back()[8] = 0xFF;  // the first length's high byte: far beyond the end
+    bad.push_back(FactsWire::encodeRefusal(""));
+    for (const std::vector<std::uint8_t>& bytes : bad) {
+        EXPECT_EQ(
+            errorOf([&] {
+                ReaderOutcome::take(bytes, "package 'a.msi'");
+            }).rfind("the installer library could not read 'a.msi' (it answered nonsense: ", 0),
+            0u)
+            << bytes.size();
+    }
 }
 
 }  // namespace

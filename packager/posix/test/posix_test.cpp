@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "OutputFile.h"
 #include "PackageReader.h"
 #include "Paths.h"
+#include "ReaderProcess.h"
 #include "ToolError.h"
 #include "ToolPlatform.h"
 
@@ -30,6 +32,7 @@ protected:
         char here[4096];
         ASSERT_NE(getcwd(here, sizeof(here)), nullptr);
         startFolder = here;
+        ReaderProcess::useProgram(POSIX_TEST_READER);
     }
     void TearDown() override {
         ASSERT_EQ(chdir(startFolder.c_str()), 0);
@@ -249,6 +252,28 @@ TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabase) {
                   PackageReader::read(InputFile(path("text.msi"), "package"), "package 'text.msi'");
               }).rfind("package 'text.msi' cannot be opened as an installer database: ", 0),
               0u);
+}
+
+// Whatever the reader does, the caller gets one line and no child is left,
+// neither running nor unreaped.
+TEST_F(PosixTest, PackageReaderTurnsAFailingReaderIntoOneLineAndLeavesNoChild) {
+    ReaderProcess::useProgram(POSIX_TEST_HOOK_READER);
+    const InputFile tool(POSIX_TEST_TOOL_MSI, "package");
+    const std::string start = "the installer library could not read 'x.msi' (";
+    const std::string end = "): the package is damaged";
+    const std::pair<const char*, std::string> cases[] = {
+        {"crash", "it crashed with signal 11"},
+        {"hang", "it ran past 2 seconds"},
+        {"memory", "it ran out of memory"},
+    };
+    for (const auto& c : cases) {
+        setenv("BRUMLET_READER_HOOK", c.first, 1);
+        EXPECT_EQ(errorOf([&] { PackageReader::read(tool, "package 'x.msi'"); }),
+                  start + c.second + end);
+        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << c.first;
+        EXPECT_EQ(errno, ECHILD) << c.first;
+    }
+    unsetenv("BRUMLET_READER_HOOK");
 }
 
 }  // namespace

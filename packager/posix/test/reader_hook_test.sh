@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The native tool when the installer library's reader crashes, hangs or runs
+# out of memory: one line, status 1, nothing left beside the package.
+#
+#   reader_hook_test.sh <source dir> <brumlet-readerhook> <package.msi> <work dir>
+set -uo pipefail
+source "$1/test/support/test_lib.sh"
+tool="$2"
+work="$4"
+rm -rf "$work"
+mkdir -p "$work"
+cp "$3" "$work/app.msi"
+printf 'MZ' >"$work/stub.exe"
+
+for hook in crash hang memory; do
+    case "$hook" in
+        crash) what="it crashed with signal 11" ;;
+        hang) what="it ran past 2 seconds" ;;
+        memory) what="it ran out of memory" ;;
+    esac
+    for command in "info $work/app.msi" "wrap $work/app.msi --stub $work/stub.exe"; do
+        err="$(cd "$work" && BRUMLET_READER_HOOK="$hook" "$tool" $command 2>&1 >/dev/null)"
+        code=$?
+        [[ "$code" == 1 ]] || fail "$hook, $command: status $code"
+        [[ "$err" == "brumlet: the installer library could not read '$work/app.msi' ($what): the package is damaged" ]] ||
+            fail "$hook, $command: $err"
+        left="$(ls -A "$work" | tr '\n' ' ')"
+        [[ "$left" == "app.msi stub.exe " ]] || fail "$hook, $command: left $left"
+    done
+done
+finish
