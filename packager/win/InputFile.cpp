@@ -1,5 +1,7 @@
 #include "InputFile.h"
 
+#include "InputFileAccess.h"
+
 #include "MappedFile.h"
 #include "ToolError.h"
 #include "UniqueHandle.h"
@@ -60,4 +62,8 @@ std::uint64_t InputFile::size() const noexcept {
 
 const std::string& InputFile::path() const noexcept {
     return impl->path;
+}
+
+HANDLE InputFileAccess::handle(const InputFile& file) {
+    return file.impl->file.get();
 }
