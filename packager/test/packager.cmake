@@ -83,3 +83,10 @@ if(BRUMLET_HOST_TOOL_DIR)
                 "${tool_msi_file}" "${CMAKE_CURRENT_BINARY_DIR}/install-work")
     set_tests_properties(packager_install_test PROPERTIES TIMEOUT 300)
 endif()
+
+# brumlet.exe when its installer-library reader crashes or hangs.
+add_test(NAME packager_reader_hook_test
+    COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/reader_hook_test.sh" "${PROJECT_SOURCE_DIR}"
+            "${BRUMLET_WINE_RUN}" $<TARGET_FILE:brumlet-readerhook> "${tool_msi_file}"
+            "${tool_setup_file}" "${CMAKE_CURRENT_BINARY_DIR}/reader-hook-work")
+set_tests_properties(packager_reader_hook_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)

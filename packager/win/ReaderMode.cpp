@@ -86,10 +86,20 @@ void testHook() {
     } else if (what == "hang") {
         Sleep(INFINITE);
     } else if (what == "memory") {
+        // The job's limit as the system reports it back; where the system
+        // does not enforce it (Wine), running past it stands for the refusal.
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
+                                       sizeof(limits), nullptr) ||
+            !(limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) ||
+            limits.ProcessMemoryLimit != ReaderProcess::memoryLimit) {
+            ExitProcess(5);
+        }
         static std::vector<char*> held;
-        for (;;) {
+        for (std::size_t total = 0; total <= limits.ProcessMemoryLimit; total += 16u << 20) {
             held.push_back(new char[16u << 20]);
         }
+        throw std::bad_alloc();
     }
 }
 #endif
