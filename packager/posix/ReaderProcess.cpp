@@ -239,7 +239,7 @@ PackageFacts read(int fd, const std::string& label) {
                 timedOut = true;
                 break;
             }
-            struct timespec pause = {0, 1000000};
+            struct timespec pause = {0, 100000};
             nanosleep(&pause, nullptr);
         }
     }
