@@ -147,6 +147,7 @@ cases=(
     "wrap $work/pkg/small.msi --output=$work/none/setup.exe --stub=$stub --quiet"
     "extract --json $stub -o $work/pkg/x.msi"
     "extract $stub -o - --json"
+    "wrap $work/pkg/small.msi -o - --stub $stub"
     "info -- $work/pkg/-missing.msi"
 )
 for c in "${cases[@]}"; do
