@@ -7,6 +7,11 @@
 // One command's arguments: exactly one file, the options it accepts, each of
 // which takes a value, and the flags it accepts, which take none. Raises a
 // UsageError for anything else.
+//
+// A name of the form "-o|--output" gives one option two names; it is asked
+// for by the first. A value follows as the next argument or, for a long name,
+// after "=" ("--output=x"). "--" ends the options: what follows is the file,
+// whatever it starts with.
 class CommandLine {
 public:
     // `args` starts with the command word.
@@ -23,3 +28,8 @@ private:
     std::vector<std::pair<std::string, std::string>> options;
     std::vector<std::string> flags;
 };
+
+// Inputs are mapped and read more than once, which standard input cannot
+// give: "-" as an input is refused (a ToolError) instead of being taken for a
+// file of that name. `what` is "package", "stub" or "icon".
+void requireInputPath(const std::string& path, const std::string& what);

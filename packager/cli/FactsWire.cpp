@@ -112,9 +112,10 @@ std::vector<std::uint8_t> encode(const PackageFacts& facts) {
     }
     out.number(static_cast<std::uint64_t>(d.pageCount), 8);
     out.number(static_cast<std::uint64_t>(d.wordCount), 8);
-    out.count(d.cabinets.size());
-    for (const std::string& cabinet : d.cabinets) {
-        out.text(cabinet);
+    out.count(d.media.size());
+    for (const PackageDetails::Media& media : d.media) {
+        out.number(static_cast<std::uint64_t>(media.diskId), 8);
+        out.text(media.cabinet);
     }
     out.count(d.files.size());
     for (const PackageDetails::File& file : d.files) {
@@ -162,9 +163,10 @@ Answer decode(const std::uint8_t* data, std::size_t size) {
     }
     d.pageCount = static_cast<std::int64_t>(in.number(8));
     d.wordCount = static_cast<std::int64_t>(in.number(8));
-    d.cabinets.resize(in.count(4));
-    for (std::string& cabinet : d.cabinets) {
-        cabinet = in.text();
+    d.media.resize(in.count(8 + 4));
+    for (PackageDetails::Media& media : d.media) {
+        media.diskId = static_cast<std::int64_t>(in.number(8));
+        media.cabinet = in.text();
     }
     d.files.resize(in.count(4 + 8));
     for (PackageDetails::File& file : d.files) {

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "CheckCommand.h"
 #include "CommandLine.h"
+#include "CommandOutput.h"
 #include "HelpText.h"
 #include "ReadCommands.h"
 #include "ReaderMode.h"
@@ -29,7 +31,9 @@ void printUsage(bool toError) {
 }
 
 int wrap(const std::vector<std::string>& args) {
-    const CommandLine line(args, {"-o", "--stub", "--icon"}, {"--force"});
+    std::vector<std::string> flags = CommandOutput::flags();
+    flags.push_back("--force");
+    const CommandLine line(args, {"-o|--output", "--stub", "--icon"}, flags);
     WrapOptions options;
     options.package = line.file();
     options.output = line.option("-o");
@@ -37,11 +41,13 @@ int wrap(const std::vector<std::string>& args) {
     options.icon = line.option("--icon");
     options.force = line.flag("--force");
     std::vector<std::string> warnings;
-    const std::string output = WrapCommand::run(options, warnings);
-    for (const std::string& warning : warnings) {
-        ToolPlatform::printErr("brumlet: warning: " + warning);
+    const WrapResult result = WrapCommand::run(options, warnings);
+    CommandOutput::printWarnings(warnings);
+    if (line.flag("--json")) {
+        WrapCommand::printJson(result, warnings);
+    } else if (!line.flag("--quiet")) {
+        ToolPlatform::printOut("wrote " + quoted(result.output));
     }
-    ToolPlatform::printOut("wrote " + quoted(output));
     return 0;
 }
 
@@ -85,10 +91,13 @@ int run(const std::vector<std::string>& args) {
     if (command == "extract") {
         return ReadCommands::extract(args);
     }
+    if (command == "check") {
+        return CheckCommand::run(args);
+    }
     throw UsageError("unknown command " + quoted(command));
 }
 
-// "brumlet: " and the words on one line, whatever they hold.
+// The words on one line, whatever they hold.
 std::string oneLine(const std::string& words) {
     std::string line = words;
     for (char& c : line) {
@@ -98,7 +107,18 @@ std::string oneLine(const std::string& words) {
     }
     const std::size_t start = line.find_first_not_of(' ');
     const std::size_t end = line.find_last_not_of(' ');
-    return "brumlet: " + (start == std::string::npos ? line : line.substr(start, end - start + 1));
+    return start == std::string::npos ? line : line.substr(start, end - start + 1);
+}
+
+// The line on standard error and, when the command line asks for JSON, the
+// same words for a script on standard output.
+int fail(const std::vector<std::string>& args, const std::string& words, int status) {
+    const std::string line = oneLine(words);
+    ToolPlatform::printErr("brumlet: " + line);
+    if (CommandOutput::wantsJson(args)) {
+        CommandOutput::printJsonError(line, status);
+    }
+    return status;
 }
 
 }  // namespace
@@ -107,17 +127,18 @@ int main(int argc, char** argv) {
     if (ReaderMode::requested(argc, argv)) {
         return ReaderMode::run(argc, argv);
     }
+    std::vector<std::string> args;
     try {
-        return run(ToolPlatform::arguments(argc, argv));
+        args = ToolPlatform::arguments(argc, argv);
+        return run(args);
     } catch (const UsageError& e) {
-        ToolPlatform::printErr(oneLine(e.what()));
+        fail(args, e.what(), 2);
         printUsage(true);
         return 2;
     } catch (const std::bad_alloc&) {
-        ToolPlatform::printErr(oneLine("out of memory"));
+        return fail(args, "out of memory", 1);
     } catch (const std::exception& e) {
         // ToolError, and whatever a library raised that nothing turned into one.
-        ToolPlatform::printErr(oneLine(e.what()));
+        return fail(args, e.what(), 1);
     }
-    return 1;
 }

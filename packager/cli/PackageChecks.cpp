@@ -1,6 +1,9 @@
 #include "PackageChecks.h"
 
+#include <algorithm>
+
 #include "ToolError.h"
+#include "ToolPaths.h"
 
 namespace PackageChecks {
 
@@ -51,6 +54,88 @@ bool hasLowerCaseDigit(const std::string& text) {
     return false;
 }
 
+std::vector<PackageDetails::Media> externalMedia(const PackageDetails& details) {
+    std::vector<PackageDetails::Media> external;
+    for (const PackageDetails::Media& media : details.media) {
+        if (!media.cabinet.empty() && media.cabinet[0] != '#') {
+            external.push_back(media);
+        }
+    }
+    return external;
+}
+
+// The word as a POSIX shell reads it back; paths are always quoted, as the
+// tool quotes every path it prints.
+std::string shellWord(const std::string& word, bool path) {
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789._+,:/=@%-") == std::string::npos;
+    if (plain && !path) {
+        return word;
+    }
+    if (word.find('\'') == std::string::npos) {
+        return "'" + word + "'";
+    }
+    if (word.find_first_of("$`\\\"!") == std::string::npos) {
+        return "\"" + word + "\"";
+    }
+    std::string quotedWord = "'";
+    for (const char c : word) {
+        quotedWord += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quotedWord + "'";
+}
+
+// The msitools command that embeds the cabinets, taken from beside the
+// package, into it; empty where no such command can be written: a name
+// holding a quote or a control character cannot stand in its query.
+std::string embedCommand(const std::vector<PackageDetails::Media>& external,
+                         const std::string& path) {
+    if (path.empty()) {
+        return std::string();
+    }
+    const std::string folder = path.substr(0, path.size() - ToolPaths::nameOf(path).size());
+    std::string command = "msibuild " + shellWord(path, true);
+    std::vector<std::string> added;
+    for (const PackageDetails::Media& media : external) {
+        for (const char c : media.cabinet) {
+            if (c == '\'' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                return std::string();
+            }
+        }
+        if (std::find(added.begin(), added.end(), media.cabinet) == added.end()) {
+            command += " -a " + shellWord(media.cabinet, false) + " " +
+                       shellWord(folder + media.cabinet, true);
+            added.push_back(media.cabinet);
+        }
+    }
+    for (const PackageDetails::Media& media : external) {
+        command += " -q " + shellWord("UPDATE Media SET Cabinet='#" + media.cabinet +
+                                          "' WHERE DiskId=" + std::to_string(media.diskId),
+                                      false);
+    }
+    return command;
+}
+
+std::string externalCabinetHint(const std::vector<PackageDetails::Media>& external,
+                                const std::string& owner, const std::string& path) {
+    std::string names;
+    std::vector<std::string> listed;
+    for (const PackageDetails::Media& media : external) {
+        if (std::find(listed.begin(), listed.end(), media.cabinet) == listed.end()) {
+            names += (listed.empty() ? "" : ", ") + quoted(media.cabinet);
+            listed.push_back(media.cabinet);
+        }
+    }
+    const bool one = listed.size() == 1;
+    // The command comes last, so that it can be taken to the end of the line.
+    std::string hint = owner + " installs from the cabinet" + (one ? " " : "s ") + names +
+                       " beside it, which a setup program does not carry: embed " +
+                       (one ? "it" : "them") + " with WiX's <Media ... EmbedCab=\"yes\">";
+    const std::string command = embedCommand(external, path);
+    return command.empty() ? hint : hint + ", or run: " + command;
+}
+
 }  // namespace
 
 std::string architecture(const PackageDetails& details) {
@@ -82,19 +167,13 @@ std::string installScope(const PackageDetails& details) {
     return "per-machine";
 }
 
-std::vector<Finding> run(const Package& package, const std::string& owner) {
+std::vector<Finding> run(const Package& package, const std::string& owner,
+                         const std::string& path) {
     const PackageDetails& details = package.facts.details;
     std::vector<Finding> findings;
-    for (const std::string& cabinet : details.cabinets) {
-        if (!cabinet.empty() && cabinet[0] != '#') {
-            findings.push_back(
-                {true, "external-cabinet",
-                 owner + " installs from the cabinet " + quoted(cabinet) +
-                     " beside it, which a setup program does not carry: embed the cabinet "
-                     "(WiX: EmbedCab=\"yes\" on Media; msitools: msibuild -a " +
-                     cabinet + " " + cabinet + " and '#" + cabinet + "' in the Media table)"});
-            break;
-        }
+    const std::vector<PackageDetails::Media> external = externalMedia(details);
+    if (!external.empty()) {
+        findings.push_back({true, "external-cabinet", externalCabinetHint(external, owner, path)});
     }
     for (const PackageDetails::File& file : details.files) {
         if (isUncompressed(details, file.attributes)) {

@@ -20,8 +20,10 @@ struct Finding {
     std::string message;
 };
 
-// `owner` names the package in the messages ("package 'x.msi'").
-std::vector<Finding> run(const Package& package, const std::string& owner);
+// `owner` names the package in the messages ("package 'x.msi'"); `path` is
+// the package's file as the user named it, for the commands a message gives
+// to run on it (empty for a package that is no file of its own).
+std::vector<Finding> run(const Package& package, const std::string& owner, const std::string& path);
 
 // The platform of the Summary Information's template, as Windows names the
 // processor: "x86", "x64", "Arm64", "Itanium", or the template's own word.

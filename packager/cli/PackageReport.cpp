@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CommandOutput.h"
 #include "CompoundStreams.h"
 #include "JsonWriter.h"
 #include "ToolError.h"
@@ -54,7 +55,8 @@ PackageReport::PackageReport(const std::string& path, const Package& package,
                                                 u"\x05"
                                                 u"DigitalSignature");
     findings = PackageChecks::run(
-        package, setupProgram ? "the package inside " + quoted(path) : "package " + quoted(path));
+        package, setupProgram ? "the package inside " + quoted(path) : "package " + quoted(path),
+        setupProgram ? std::string() : path);
 }
 
 void PackageReport::printText() const {
@@ -120,9 +122,24 @@ void PackageReport::printJson() const {
         json.key("product_code_matches").value(productCodeMatches);
     }
     bool installable = true;
-    json.key("checks").beginArray();
     for (const PackageChecks::Finding& finding : findings) {
         installable = installable && !finding.refusal;
+    }
+    json.key("checks");
+    writeChecks(json, findings);
+    json.key("installable").value(installable);
+    if (!mismatch.empty()) {
+        json.key("error").value(mismatch);
+        json.key("exit").value(std::int64_t(1));
+    }
+    json.endObject();
+    CommandOutput::printJson(json);
+}
+
+void PackageReport::writeChecks(JsonWriter& json,
+                                const std::vector<PackageChecks::Finding>& findings) {
+    json.beginArray();
+    for (const PackageChecks::Finding& finding : findings) {
         json.beginObject();
         json.key("id").value(finding.id);
         json.key("level").value(finding.refusal ? "refusal" : "warning");
@@ -130,12 +147,4 @@ void PackageReport::printJson() const {
         json.endObject();
     }
     json.endArray();
-    json.key("installable").value(installable);
-    json.endObject();
-    const std::string& text = json.text();
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        ToolPlatform::printOut(text.substr(start, end - start));
-        start = end + 1;
-    }
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "JsonWriter.h"
 #include "Package.h"
 #include "PackageChecks.h"
 
@@ -18,6 +19,8 @@ struct PackageReport {
     bool setupSigned = false;
     std::string embeddedProductCode;
     bool productCodeMatches = false;
+    // What is wrong when it does not match.
+    std::string mismatch;
 
     // Reads the package's signature from its bytes and runs the checks.
     PackageReport(const std::string& path, const Package& package, const std::uint8_t* bytes,
@@ -25,4 +28,7 @@ struct PackageReport {
 
     void printText() const;
     void printJson() const;
+
+    // The findings as a JSON array of {"id", "level", "message"}.
+    static void writeChecks(JsonWriter& json, const std::vector<PackageChecks::Finding>& findings);
 };

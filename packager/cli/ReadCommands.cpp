@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 
 #include "CommandLine.h"
+#include "CommandOutput.h"
 #include "CompoundFile.h"
 #include "InputFile.h"
+#include "JsonWriter.h"
 #include "OutputFile.h"
 #include "Package.h"
 #include "PackageReport.h"
@@ -39,14 +42,45 @@ bool holdsBytes(const std::string& path, const image::ByteView& bytes) {
     }
 }
 
+// The package alone on standard output, for a pipe; what the tool says goes
+// to standard error. Checked as a written package is, before the first byte.
+int extractToStandardOutput(const SetupProgram& setup, bool quiet) {
+    if (ToolPlatform::outputIsTerminal()) {
+        throw ToolError("standard output is a terminal; send the package to a file or a pipe");
+    }
+    setup.requireMatch(setup.readPackage());
+    const image::ByteView bytes = setup.packageBytes();
+    ToolPlatform::writeOut(bytes.data(), bytes.size());
+    if (!quiet) {
+        ToolPlatform::printErr("brumlet: wrote the package of " + quoted(setup.path()) +
+                               " to standard output (" + std::to_string(bytes.size()) + " bytes)");
+    }
+    return 0;
+}
+
+// `kept`: the output already held the package and was left as it was.
+void reportExtract(const CommandLine& line, const std::string& output, std::uint64_t size,
+                   bool kept) {
+    if (line.flag("--json")) {
+        JsonWriter json;
+        json.beginObject();
+        json.key("output").value(output);
+        json.key("bytes").value(static_cast<std::int64_t>(size));
+        json.key("kept").value(kept);
+        json.endObject();
+        CommandOutput::printJson(json);
+    } else if (!line.flag("--quiet")) {
+        ToolPlatform::printOut(
+            kept ? "kept " + quoted(output) + ": it already holds this package (" +
+                       std::to_string(size) + " bytes)"
+                 : "wrote " + quoted(output) + " (" + std::to_string(size) + " bytes)");
+    }
+}
+
 }  // namespace
 
-int info(const std::vector<std::string>& args) {
-    const CommandLine line(args, {}, {"--json"});
-    const std::string& path = line.file();
-    const auto print = [&line](const PackageReport& report) {
-        line.flag("--json") ? report.printJson() : report.printText();
-    };
+void examine(const std::string& path, const std::function<void(const PackageReport&)>& use) {
+    requireInputPath(path, "package");
     {
         const InputFile file(path, "file");
         if (!SetupProgram::looksLikeOne(file.data(), file.size())) {
@@ -55,8 +89,8 @@ int info(const std::vector<std::string>& args) {
                                 " is neither an installer package nor a setup program");
             }
             const Package package = Package::read(file);
-            print(PackageReport(path, package, file.data(), file.size(), false));
-            return 0;
+            use(PackageReport(path, package, file.data(), file.size(), false));
+            return;
         }
     }
     const SetupProgram setup(path);
@@ -66,9 +100,24 @@ int info(const std::vector<std::string>& args) {
     report.setupSigned = setup.isSigned();
     report.embeddedProductCode = setup.productCodeShown();
     report.productCodeMatches = setup.matches(inside);
-    print(report);
-    setup.requireMatch(inside);
-    return 0;
+    if (!report.productCodeMatches) {
+        report.mismatch = setup.mismatch(inside);
+    }
+    use(report);
+}
+
+int info(const std::vector<std::string>& args) {
+    const CommandLine line(args, {}, CommandOutput::flags());
+    int status = 0;
+    examine(line.file(), [&](const PackageReport& report) {
+        line.flag("--json") ? report.printJson() : report.printText();
+        // Shown, but a failure: nothing is to be handed out of it.
+        if (!report.mismatch.empty()) {
+            ToolPlatform::printErr("brumlet: " + report.mismatch);
+            status = 1;
+        }
+    });
+    return status;
 }
 
 std::string defaultExtractOutput(const std::string& setup) {
@@ -80,9 +129,20 @@ std::string defaultExtractOutput(const std::string& setup) {
 }
 
 int extract(const std::vector<std::string>& args) {
-    const CommandLine line(args, {"-o"}, {"--force"});
+    std::vector<std::string> flags = CommandOutput::flags();
+    flags.push_back("--force");
+    const CommandLine line(args, {"-o|--output"}, flags);
     const std::string& setupPath = line.file();
+    requireInputPath(setupPath, "setup program");
+    if (line.option("-o") == "-" && line.flag("--json")) {
+        throw UsageError(
+            "extract: -o - puts the package on standard output, where --json "
+            "would go too");
+    }
     const SetupProgram setup(setupPath);
+    if (line.option("-o") == "-") {
+        return extractToStandardOutput(setup, line.flag("--quiet"));
+    }
     // Messages name the output as the user typed it, or as the default
     // derives from the setup program's name as typed.
     const std::string shown =
@@ -109,8 +169,7 @@ int extract(const std::vector<std::string>& args) {
         // Most often the very package the setup program was made from, lying
         // beside it: that one is left alone, whatever --force says.
         if (holdsBytes(output, bytes)) {
-            ToolPlatform::printOut("kept " + quoted(output) + ": it already holds this package (" +
-                                   std::to_string(bytes.size()) + " bytes)");
+            reportExtract(line, output, bytes.size(), true);
             return 0;
         }
         if (!line.flag("--force")) {
@@ -122,8 +181,7 @@ int extract(const std::vector<std::string>& args) {
     out.copiesFrom(setup.input());
     out.append(bytes.data(), static_cast<std::size_t>(bytes.size()));
     out.commit();
-    ToolPlatform::printOut("wrote " + quoted(output) + " (" + std::to_string(bytes.size()) +
-                           " bytes)");
+    reportExtract(line, output, bytes.size(), false);
     return 0;
 }
 

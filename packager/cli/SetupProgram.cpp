@@ -53,10 +53,14 @@ bool SetupProgram::matches(const Package& inside) const {
 
 void SetupProgram::requireMatch(const Package& inside) const {
     if (!matches(inside)) {
-        throw ToolError("setup program " + quoted(path()) + " carries the product code " +
-                        quoted(productCodeShown()) + " but its package has " + inside.productCode +
-                        "; its uninstall would not find the product: wrap the package again");
+        throw ToolError(mismatch(inside));
     }
+}
+
+std::string SetupProgram::mismatch(const Package& inside) const {
+    return "setup program " + quoted(path()) + " carries the product code " +
+           quoted(productCodeShown()) + " but its package has " + inside.productCode +
+           "; its uninstall would not find the product: wrap the package again";
 }
 
 std::string SetupProgram::productCodeShown() const {

@@ -44,6 +44,8 @@ public:
     bool matches(const Package& inside) const;
     // Raises a ToolError unless the package's product code is the embedded one.
     void requireMatch(const Package& inside) const;
+    // What requireMatch says when they differ.
+    std::string mismatch(const Package& inside) const;
     // The embedded product code for a message: escaped, and cut short when it
     // is no product code at all but a long run of bytes.
     std::string productCodeShown() const;

@@ -3,9 +3,12 @@
 #include <future>
 #include <memory>
 
+#include "CommandLine.h"
+#include "CommandOutput.h"
 #include "ExistingFile.h"
 #include "IconResources.h"
 #include "InputFile.h"
+#include "JsonWriter.h"
 #include "OutputFile.h"
 #include "Package.h"
 #include "PackageChecks.h"
@@ -171,6 +174,35 @@ void checkOutput(const WrapOptions& options, const std::string& output, const st
     }
 }
 
+// Standard input and output cannot stand for files here: every input is
+// mapped, and the output is written through a sibling and renamed.
+void checkNames(const WrapOptions& options) {
+    requireInputPath(options.package, "package");
+    requireInputPath(options.stub, "stub");
+    requireInputPath(options.icon, "icon");
+    if (options.output == "-") {
+        throw ToolError(
+            "give a file: the setup program is written to its path, not to "
+            "standard output");
+    }
+}
+
+// A setup program's signature covers its bytes, so a new one at its place
+// has none; whoever signed the old one should know to sign again.
+void warnIfSigned(const std::string& output, const std::string& shown,
+                  std::vector<std::string>& warnings) {
+    if (!ToolPlatform::exists(output)) {
+        return;
+    }
+    try {
+        if (SetupProgram(output).isSigned()) {
+            warnings.push_back(quoted(shown) + " was signed; sign the new setup program again");
+        }
+    } catch (const ToolError&) {
+        // No setup program of ours: nothing it carried is this tool's to tell.
+    }
+}
+
 [[noreturn]] void tooLarge(const std::string& path, std::uint64_t size, std::uint64_t most) {
     throw ToolError("package " + quoted(path) + " is too large to embed: " + std::to_string(size) +
                     " bytes, at most " + std::to_string(most) +
@@ -183,7 +215,8 @@ std::string defaultOutput(const std::string& package) {
     return ToolPaths::withoutExtension(package) + "-setup.exe";
 }
 
-std::string run(const WrapOptions& options, std::vector<std::string>& warnings) {
+WrapResult run(const WrapOptions& options, std::vector<std::string>& warnings) {
+    checkNames(options);
     const InputFile packageFile(options.package, "package");
     const std::string stubPath = options.stub.empty() ? ToolPlatform::defaultStub() : options.stub;
     if (options.stub.empty() && !ToolPlatform::exists(stubPath)) {
@@ -211,7 +244,7 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
                      }).share();
     const Package package = Package::read(packageFile);
     for (const PackageChecks::Finding& finding :
-         PackageChecks::run(package, "package " + quoted(options.package))) {
+         PackageChecks::run(package, "package " + quoted(options.package), options.package)) {
         if (finding.refusal) {
             throw ToolError(finding.message);
         }
@@ -238,9 +271,12 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
         options.output.empty() ? defaultOutput(options.package) : options.output;
     const std::string output = ToolPlatform::absolutePath(shown);
     checkOutput(options, output, shown, stubPath);
+    warnIfSigned(output, shown, warnings);
 
     const std::vector<std::uint8_t> version =
         versionResource(package.facts, output, options.package);
+    WrapResult result;
+    result.output = output;
     try {
         image::ResourceTree& tree = stub.resources;
         // Upper-case names: the loader looks text names up in upper case.
@@ -262,12 +298,27 @@ std::string run(const WrapOptions& options, std::vector<std::string>& warnings) 
         OutputFile out(shown);
         out.copiesFrom(packageFile);
         image::SetupWriter::write(*stub.pe, tree, out, &packageSum);
+        result.bytes = out.size();
         out.commit();
     } catch (const image::FormatError& e) {
         throw ToolError("cannot make a setup program of " + quoted(options.package) + ": " +
                         e.what());
     }
-    return output;
+    return result;
+}
+
+void printJson(const WrapResult& result, const std::vector<std::string>& warnings) {
+    JsonWriter json;
+    json.beginObject();
+    json.key("output").value(result.output);
+    json.key("bytes").value(static_cast<std::int64_t>(result.bytes));
+    json.key("warnings").beginArray();
+    for (const std::string& warning : warnings) {
+        json.value(warning);
+    }
+    json.endArray();
+    json.endObject();
+    CommandOutput::printJson(json);
 }
 
 }  // namespace WrapCommand

@@ -17,6 +17,12 @@ struct WrapOptions {
     bool force = false;
 };
 
+// What a wrap wrote.
+struct WrapResult {
+    std::string output;  // absolute
+    std::uint64_t bytes = 0;
+};
+
 namespace WrapCommand {
 
 // The largest package that fits into a setup program made from a stub of
@@ -26,9 +32,11 @@ std::uint64_t maxPackageSize(std::uint64_t stubSize);
 // The package's path as given, with "-setup.exe" for its extension.
 std::string defaultOutput(const std::string& package);
 
-// Writes the setup program and returns its absolute path; each warning goes
-// to `warnings`, one line each. A failure leaves no file behind and an
-// existing output as it was.
-std::string run(const WrapOptions& options, std::vector<std::string>& warnings);
+// Writes the setup program; each warning goes to `warnings`, one line each.
+// A failure leaves no file behind and an existing output as it was.
+WrapResult run(const WrapOptions& options, std::vector<std::string>& warnings);
+
+// What --json shows of a wrap: the output, its size and the warnings.
+void printJson(const WrapResult& result, const std::vector<std::string>& warnings);
 
 }  // namespace WrapCommand

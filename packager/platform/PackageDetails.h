@@ -16,8 +16,13 @@ struct PackageDetails {
     // -1 when the Summary Information lacks the value.
     std::int64_t pageCount = -1;  // the least installer version, times 100
     std::int64_t wordCount = -1;  // the source image's flags
-    // The Cabinet column of every Media row; embedded ones start with '#'.
-    std::vector<std::string> cabinets;
+    struct Media {
+        std::int64_t diskId = 0;
+        // The Cabinet column; an embedded cabinet's name starts with '#'.
+        std::string cabinet;
+    };
+    // Every Media row, by DiskId.
+    std::vector<Media> media;
 
     struct File {
         std::string name;  // the FileName column ("SHORT~1.TXT|long name.txt")

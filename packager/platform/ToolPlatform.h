@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@ std::vector<std::string> arguments(int argc, char** argv);
 // One line each, best effort: a closed pipe does not turn success into failure.
 void printOut(const std::string& line);
 void printErr(const std::string& line);
+
+// Bytes as they are on standard output, for a pipe or a file (the package of
+// `extract -o -`). Raises a ToolError when they cannot all be written.
+void writeOut(const std::uint8_t* data, std::uint64_t size);
+// Whether standard output is a terminal, where such bytes are of no use.
+bool outputIsTerminal();
 
 // The bare stub the tool takes when --stub is not given: beside brumlet.exe on
 // Windows; on Linux <prefix>/share/brumlet/brumlet-wrapper.exe of an installed

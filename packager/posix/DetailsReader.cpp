@@ -47,8 +47,13 @@ PackageDetails read(LibmsiDatabase* db) {
             }
         }
     });
-    select(db, "SELECT `Cabinet` FROM `Media` ORDER BY `DiskId`", nullptr,
-           [&](LibmsiRecord* record) { details.cabinets.push_back(fieldText(record, 1)); });
+    select(db, "SELECT `DiskId`, `Cabinet` FROM `Media` ORDER BY `DiskId`", nullptr,
+           [&](LibmsiRecord* record) {
+               PackageDetails::Media media;
+               media.diskId = libmsi_record_get_int(record, 1);
+               media.cabinet = fieldText(record, 2);
+               details.media.push_back(media);
+           });
     select(db, "SELECT `FileName`, `Attributes` FROM `File` ORDER BY `Sequence`", nullptr,
            [&](LibmsiRecord* record) {
                PackageDetails::File file;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "Paths.h"
@@ -74,6 +75,28 @@ void printOut(const std::string& line) {
 
 void printErr(const std::string& line) {
     writeLine(STDERR_FILENO, line);
+}
+
+void writeOut(const std::uint8_t* data, std::uint64_t size) {
+    // A reader that went away is a failure here, reported, not a signal.
+    signal(SIGPIPE, SIG_IGN);
+    while (size > 0) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
+        const ssize_t written = write(STDOUT_FILENO, data, chunk);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            SystemError::fail("cannot write to standard output: " +
+                              SystemError::describe(written < 0 ? errno : EIO));
+        }
+        data += written;
+        size -= static_cast<std::uint64_t>(written);
+    }
+}
+
+bool outputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
 }
 
 std::string defaultStub() {

@@ -63,6 +63,7 @@ wrap_both() {
     cmp -s "$n" "$w" || fail "$name: the setup programs differ: $(cmp "$n" "$w" | head -n 1)"
     # The same file for both, so that the paths they print agree too.
     expect_same info "$n"
+    expect_same check "$n"
     between="$work/pkg/$name-back.msi" expect_same extract "$n" -o "$work/pkg/$name-back.msi"
     rm -f "$work/pkg/$name-back.msi"
     (PATH="$work/no-wine" "$native" extract "$n" -o "$work/pkg/$name-back.msi" >/dev/null) ||
@@ -104,6 +105,7 @@ check_msi lower 200 yes stub.exe
 msibuild "$work/pkg/lower.msi" -q "UPDATE \`Property\` SET \`Value\`='{6c1e0a51-7b43-4f3c-9e0b-2d5a31c7e100}' WHERE \`Property\`='ProductCode'"
 for name in external loose old64 lower; do
     expect_same info "$work/pkg/$name.msi"
+    expect_same check --json "$work/pkg/$name.msi"
     expect_same wrap "$work/pkg/$name.msi" -o "$work/pkg/x.exe" --stub "$stub"
     rm -f "$work/pkg/$name.msi" "$work/pkg/x.exe"
 done
@@ -135,6 +137,18 @@ cases=(
     "info $stub"
     "extract $work/pkg/small.msi"
     "extract $stub -o $work/pkg/x.msi"
+    "check --quiet $work/pkg/small.msi"
+    "check --json $work/pkg/text.msi"
+    "check $stub"
+    "check -"
+    "info --json $work/pkg/missing.msi"
+    "wrap --json $work/pkg/small.msi --colour red"
+    "wrap --json $work/pkg/small.msi --output=$work/pkg/x.exe --stub=$stub"
+    "wrap $work/pkg/small.msi --output=$work/none/setup.exe --stub=$stub --quiet"
+    "extract --json $stub -o $work/pkg/x.msi"
+    "extract $stub -o - --json"
+    "wrap $work/pkg/small.msi -o - --stub $stub"
+    "info -- $work/pkg/-missing.msi"
 )
 for c in "${cases[@]}"; do
     read -r -a args <<<"$c"
@@ -145,6 +159,10 @@ done
 both wrap "$work/pkg/small.msi" --stub "$stub"
 [[ "$native_out" == "$wine_out" ]] || fail "wrap with the default output: the tools differ"
 [[ -f "$work/pkg/small-setup.exe" ]] || fail "no default output small-setup.exe"
+# The package alone on standard output, from each.
+(PATH="$work/no-wine" "$native" extract "$work/pkg/small-setup.exe" -o - >"$work/n.msi" 2>/dev/null)
+"$src/bin/brumlet" extract "$work/pkg/small-setup.exe" --output=- >"$work/w.msi" 2>/dev/null
+cmp -s "$small" "$work/n.msi" && cmp -s "$small" "$work/w.msi" || fail "extract -o - differs"
 
 [[ ! -e "$work/wine-was-called" ]] || fail "the native tool called wine"
 left="$(ls -A "$work/pkg" | grep -v -x -e small.msi -e small-setup.exe -e text.msi -e cut.ico \

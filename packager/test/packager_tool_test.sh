@@ -45,6 +45,24 @@ refuse() {
     [[ -z "$(ls -A "$folder")" ]] || fail "$*: left behind in $folder: $(ls -A "$folder")"
 }
 
+# refuse_json <status> <pattern> <command> <args...>: as refuse, with --json
+# after the command word; standard output is one JSON object that holds the
+# error line's words and the status.
+refuse_json() {
+    local status="$1" pattern="$2" command="$3"
+    shift 3
+    tool "$command" --json "$@"
+    expect_code "$status" "$command --json $*"
+    [[ "$(head -n 1 <<<"$err")" =~ ^brumlet:\ .*$pattern ]] ||
+        fail "$command --json $*: error line '$err' lacks '$pattern'"
+    local got
+    got="$(python3 -c 'import json, sys
+d = json.load(sys.stdin)
+print(d["exit"]); print(d["error"])' <<<"$out")" || { fail "$command --json $*: no JSON error: $out"; return; }
+    [[ "$(head -n 1 <<<"$got")" == "$status" && "$(sed -n 2p <<<"$got")" =~ $pattern ]] ||
+        fail "$command --json $*: JSON error is not status $status and '$pattern': $out"
+}
+
 # --- wrap, info, extract ------------------------------------------------------
 tool wrap "$pkg"
 setup="$dir/tool pkg-setup.exe"
@@ -72,6 +90,18 @@ cp "$setup" "$work/default/app-setup.exe"
 tool extract "$work/default/app-setup.exe"
 expect_code 0 "extract with the default output"
 cmp -s "$pkg" "$work/default/app.msi" || fail "extract did not write app.msi beside app-setup.exe"
+
+# The package alone on standard output; a long option with its value.
+"$src/bin/brumlet" extract "$setup" -o - >"$work/piped.msi" 2>"$work/err" </dev/null
+expect_code_of=$?
+[[ "$expect_code_of" == 0 ]] || fail "extract -o -: exit code $expect_code_of: $(cat "$work/err")"
+cmp -s "$pkg" "$work/piped.msi" || fail "extract -o - did not give the package alone"
+expect_match_in "^brumlet: wrote the package of '.*' to standard output \($(stat -c %s "$pkg") bytes\)" \
+    "$(tr -d '\r' <"$work/err")" "extract -o -"
+tool extract --quiet "$setup" --output="$work/long option.msi" --force
+expect_code 0 "extract --output=X --quiet"
+[[ -z "$out$err" ]] || fail "extract --quiet said: $out$err"
+cmp -s "$pkg" "$work/long option.msi" || fail "extract --output=X wrote another package"
 
 # The same package and stub give the same bytes, wherever they are wrapped.
 mkdir -p "$work/again"
@@ -124,6 +154,10 @@ refuse 2 "unknown command 'wrapp'" "$empty" wrapp "$pkg"
 refuse 2 "wrap: no file given" "$empty" wrap
 refuse 2 "unknown option '--out'" "$empty" wrap "$pkg" --out "$empty/s.exe"
 refuse 2 "option -o needs a value" "$empty" extract "$setup" -o
+refuse_json 2 "unknown option '--out'" wrap "$pkg" --out "$empty/s.exe"
+refuse_json 2 "-o - puts the package on standard output" extract "$setup" -o -
+refuse 1 "give a file: the package is read by its path" "$empty" check -
+refuse 1 "give a file: the stub is read by its path" "$empty" wrap "$pkg" --stub=- -o "$empty/s.exe"
 tool
 expect_code 2 "no arguments"
 
@@ -155,6 +189,7 @@ linked="$build/wrapper/test"
 while IFS='|' read -r file pattern; do
     refuse 1 "$pattern" "$empty" info "$file"
     refuse 1 "$pattern" "$empty" extract "$file" -o "$empty/p.msi"
+    refuse_json 1 "$pattern" check "$file"
 done <<END
 $bad/past-end.exe|is a damaged executable: .*runs past the end
 $bad/cut.exe|is a damaged executable: .*(outside|past the end)
@@ -207,6 +242,7 @@ head -c 600 "$pkg" >"$bad/stump.msi"
 while IFS='|' read -r name pattern; do
     refuse 1 "$pattern" "$empty" wrap "$bad/$name" -o "$empty/s.exe"
     refuse 1 "$pattern" "$empty" info "$bad/$name"
+    refuse_json 1 "$pattern" check "$bad/$name"
 done <<'END'
 fix.msp|'.*/fix\.msp' is a patch \(\.msp\), not an installer package
 lang.mst|'.*/lang\.mst' is a transform \(\.mst\), not an installer package
@@ -293,7 +329,10 @@ check_msi lower 200 yes tool.exe
 msibuild "$checks/lower.msi" -q "UPDATE \`Property\` SET \`Value\`='{6c1e0a51-7b43-4f3c-9e0b-2d5a31c7e100}' WHERE \`Property\`='ProductCode'"
 while IFS='|' read -r name pattern; do
     refuse 1 "package '.*/$name\\.msi' $pattern" "$empty" wrap "$checks/$name.msi" -o "$empty/s.exe"
+    refuse 1 "package '.*/$name\\.msi' $pattern" "$empty" check "$checks/$name.msi"
+    refuse_json 1 "$pattern" wrap "$checks/$name.msi" -o "$empty/s.exe"
     tool info "$checks/$name.msi"
+    expect_code 0 "info of $name.msi, which the checks refuse"
     expect_match_in "^Refused: +package .*$pattern" "$out" "info of $name.msi"
 done <<'END'
 external|installs from the cabinet 'check\.cab' beside it, .*EmbedCab="yes"
@@ -305,6 +344,16 @@ expect_code 0 "wrap of a lower-case ProductCode"
 [[ "$err" =~ ^brumlet:\ warning:\ .*ProductCode\ in\ lower\ case.*\'\{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E100\}\' &&
     "$(wc -l <<<"$err")" == 1 ]] || fail "lower-case ProductCode: not one warning line: $err"
 accepted="$checks/lower-setup.exe"
+# The gate passes a warning, and says so on one line that --quiet drops.
+for quiet in "" --quiet; do
+    tool check $quiet "$accepted"
+    expect_code 0 "check $quiet of a setup program"
+    [[ "$err" =~ ^brumlet:\ warning:\ .*ProductCode\ in\ lower\ case && "$(wc -l <<<"$err")" == 1 ]] ||
+        fail "check $quiet of a setup program: not one warning line: $err"
+    expected="'$accepted' passes every check: its package can install, under its product code"
+    [[ -z "$quiet" ]] || expected=""
+    [[ "$out" == "$expected" ]] || fail "check $quiet of a setup program said: $out"
+done
 # The stub has no icons: icon images (type 3) in the setup program came from
 # the program.
 x86_64-w64-mingw32-objdump -p "$accepted" | grep -q '^0[0-9a-f]*   Entry: ID: 0x000003,' ||
@@ -359,6 +408,18 @@ done <<'END'
 notes-setup.exe|--force
 ro-setup.exe|--force
 END
+# Replacing a signed setup program costs its signature: a warning says so.
+cp "$signed" "$out_dir/signed-setup.exe"
+tool wrap "$pkg" --json -o "$out_dir/signed-setup.exe"
+expect_code 0 "wrap onto a signed setup program"
+expect_line_in "brumlet: warning: '$out_dir/signed-setup.exe' was signed; sign the new setup program again" \
+    "$err" "wrap onto a signed setup program"
+facts="$(json_facts <<<"$out")" || fail "wrap --json gave no JSON: $out"
+for line in "output=$out_dir/signed-setup.exe" "bytes=$(stat -c %s "$out_dir/signed-setup.exe")"; do
+    expect_line_in "$line" "$facts" "wrap --json onto a signed setup program"
+done
+tool wrap "$pkg" --quiet -o "$out_dir/signed-setup.exe"
+[[ "$code" == 0 && -z "$out$err" ]] || fail "wrap --quiet onto an unsigned setup program: $code $out$err"
 tool info "$out_dir/notes-setup.exe"
 expect_code 0 "info of the setup program that replaced notes-setup.exe with --force"
 (((8#$(stat -c %a "$out_dir/ro-setup.exe") & 8#222) == 0)) ||
@@ -450,5 +511,30 @@ for run in /qn uninstall; do
     fi
 done
 "$wine_run" reg query "$check_key" >/dev/null 2>&1 && fail "lower-setup.exe left its registry key"
+
+# The command the external-cabinet refusal gives, run as printed on a copy of
+# that package with its cabinet beside it (the one wixl embeds elsewhere),
+# makes a package that wraps, installs and uninstalls.
+fixed="$checks/cabinet beside.msi"
+cp "$checks/external.msi" "$fixed"
+msiinfo extract "$checks/loose.msi" check.cab >"$checks/check.cab" || fail "no cabinet in loose.msi"
+tool check "$fixed"
+command="$(sed -n 's/.*installs from the cabinet .check\.cab. beside it.*, or run: //p' <<<"$err")"
+[[ "$command" == "msibuild "* ]] || fail "the external-cabinet refusal gives no command: $err"
+eval "$command" || fail "the printed command failed: $command"
+tool check --quiet "$fixed"
+expect_code 0 "check after the printed command"
+tool wrap --quiet "$fixed"
+expect_code 0 "wrap after the printed command"
+for run in /qn uninstall; do
+    "$wine_run" "$checks/cabinet beside-setup.exe" "$run" </dev/null >/dev/null 2>&1
+    expect_code_of=$?
+    [[ "$expect_code_of" == 0 ]] || fail "the package with its cabinet embedded, $run: exit code $expect_code_of"
+    if [[ "$run" == /qn ]]; then
+        "$wine_run" reg query "$check_key" >/dev/null 2>&1 ||
+            fail "the package with its cabinet embedded installed nothing"
+    fi
+done
+"$wine_run" reg query "$check_key" >/dev/null 2>&1 && fail "the package with its cabinet embedded left its key"
 
 finish

@@ -87,9 +87,12 @@ PackageDetails read(const msi::Database& db) {
     details.upgradeCode = WinTool::utf8(db.getProperty(std::nothrow, L"UpgradeCode"));
     details.allUsers = WinTool::utf8(db.getProperty(std::nothrow, L"ALLUSERS"));
     details.installPerUser = WinTool::utf8(db.getProperty(std::nothrow, L"MSIINSTALLPERUSER"));
-    select(db, L"SELECT `Cabinet` FROM `Media` ORDER BY `DiskId`",
+    select(db, L"SELECT `DiskId`, `Cabinet` FROM `Media` ORDER BY `DiskId`",
            [&](const msi::DatabaseRecord& record) {
-               details.cabinets.push_back(WinTool::utf8(record.getString(1)));
+               PackageDetails::Media media;
+               media.diskId = std::wcstoll(record.getString(1).c_str(), nullptr, 10);
+               media.cabinet = WinTool::utf8(record.getString(2));
+               details.media.push_back(media);
            });
     select(db, L"SELECT `FileName`, `Attributes` FROM `File` ORDER BY `Sequence`",
            [&](const msi::DatabaseRecord& record) {

@@ -1,9 +1,11 @@
 #include "ToolPlatform.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "Log.h"
 #include "StagedFileWriter.h"
+#include "ToolError.h"
 #include "UniqueHandle.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
@@ -62,6 +64,31 @@ void printOut(const std::string& line) {
 
 void printErr(const std::string& line) {
     writeLine(STD_ERROR_HANDLE, line);
+}
+
+void writeOut(const std::uint8_t* data, std::uint64_t size) {
+    const HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) {
+        throw ToolError("cannot write to standard output: the tool has none");
+    }
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::uint64_t>(size, 1u << 24));
+        DWORD written = 0;
+        if (!WriteFile(h, data, chunk, &written, nullptr)) {
+            const DWORD error = GetLastError();
+            throw ToolError("cannot write to standard output: " + WinTool::describe(error));
+        }
+        if (written == 0) {
+            throw ToolError("cannot write to standard output: nothing was written");
+        }
+        data += written;
+        size -= written;
+    }
+}
+
+bool outputIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 std::string defaultStub() {

@@ -2,6 +2,11 @@
 
 #include "JsonWriter.h"
 #include "PackageChecks.h"
+#include "ToolPlatform.h"
+
+bool ToolPlatform::isSeparator(char c) {
+    return c == '/';
+}
 
 namespace {
 
@@ -25,7 +30,9 @@ Package packageOf(const Case& c) {
     d.summaryTemplate = c.summaryTemplate;
     d.pageCount = c.pageCount;
     d.wordCount = c.wordCount;
-    d.cabinets = c.cabinets;
+    for (const std::string& cabinet : c.cabinets) {
+        d.media.push_back({static_cast<std::int64_t>(d.media.size() + 1), cabinet});
+    }
     for (const std::int64_t attributes : c.fileAttributes) {
         const std::string n = std::to_string(d.files.size() + 1);
         d.files.push_back({"FILE" + n + "|file " + n + ".txt", attributes});
@@ -92,7 +99,7 @@ TEST(PackageChecks, FindWhatStopsAnInstallFromASetupProgram) {
     };
     for (const Case& c : cases) {
         std::vector<std::string> ids;
-        for (const auto& finding : PackageChecks::run(packageOf(c), "package 'p.msi'")) {
+        for (const auto& finding : PackageChecks::run(packageOf(c), "package 'p.msi'", "p.msi")) {
             ids.push_back((finding.refusal ? "!" : "") + finding.id);
             EXPECT_EQ(finding.message.rfind("package 'p.msi' ", 0), 0u) << finding.message;
             EXPECT_EQ(finding.message.find('\n'), std::string::npos) << finding.message;
@@ -105,7 +112,7 @@ TEST(PackageChecks, NameWhatToChange) {
     Case c{"", "x64;1033", 100, 2, {"#a.cab", "ext.cab"}, {0x2000}, upper, {}};
     c.fileAttributes = {0, 0x2000};
     c.wordCount = 2;
-    const auto findings = PackageChecks::run(packageOf(c), "package 'p.msi'");
+    const auto findings = PackageChecks::run(packageOf(c), "package 'p.msi'", "p.msi");
     ASSERT_EQ(findings.size(), 3u);
     EXPECT_NE(findings[0].message.find("cabinet 'ext.cab'"), std::string::npos);
     EXPECT_NE(findings[0].message.find("EmbedCab=\"yes\""), std::string::npos);
@@ -114,6 +121,50 @@ TEST(PackageChecks, NameWhatToChange) {
     EXPECT_NE(findings[1].message.find("Compressed=\"yes\""), std::string::npos);
     EXPECT_NE(findings[2].message.find("Windows Installer 1.0 (100)"), std::string::npos);
     EXPECT_NE(findings[2].message.find("InstallerVersion=\"200\""), std::string::npos);
+}
+
+TEST(PackageChecks, GiveTheCommandThatEmbedsExternalCabinets) {
+    const std::string wix = "embed it with WiX's <Media ... EmbedCab=\"yes\">";
+    const struct {
+        std::string path;
+        std::vector<PackageDetails::Media> media;
+        std::string end;
+    } cases[] = {
+        {"app.msi",
+         {{1, "#a.cab"}, {3, "ext.cab"}},
+         wix + ", or run: msibuild 'app.msi' -a ext.cab 'ext.cab' -q \"UPDATE Media SET "
+               "Cabinet='#ext.cab' WHERE DiskId=3\""},
+        // The cabinet is taken from beside the package, whatever quoting its
+        // folder's name needs.
+        {"/in here/it's.msi",
+         {{2, "Data 1.cab"}},
+         wix + ", or run: msibuild \"/in here/it's.msi\" -a 'Data 1.cab' '/in here/Data "
+               "1.cab' -q \"UPDATE Media SET Cabinet='#Data 1.cab' WHERE DiskId=2\""},
+        {"/a/$x'.msi",
+         {{1, "c.cab"}},
+         wix + ", or run: msibuild '/a/$x'\\''.msi' -a c.cab '/a/c.cab' -q \"UPDATE Media "
+               "SET Cabinet='#c.cab' WHERE DiskId=1\""},
+        // One stream for a cabinet that two disks name.
+        {"p.msi",
+         {{1, "x.cab"}, {2, "x.cab"}, {4, "y.cab"}},
+         "embed them with WiX's <Media ... EmbedCab=\"yes\">, or run: msibuild 'p.msi' -a "
+         "x.cab 'x.cab' -a y.cab 'y.cab' -q \"UPDATE Media SET Cabinet='#x.cab' WHERE "
+         "DiskId=1\" -q \"UPDATE Media SET Cabinet='#x.cab' WHERE DiskId=2\" -q \"UPDATE "
+         "Media SET Cabinet='#y.cab' WHERE DiskId=4\""},
+        // No query can name it; and a package inside a setup program has no
+        // file to run the command on.
+        {"p.msi", {{1, "o'k.cab"}}, wix},
+        {"", {{1, "ext.cab"}}, wix},
+    };
+    for (const auto& c : cases) {
+        Case base{"", "Intel;1033", 200, 2, {}, {}, upper, {}};
+        Package package = packageOf(base);
+        package.facts.details.media = c.media;
+        const auto findings = PackageChecks::run(package, "package 'p'", c.path);
+        ASSERT_EQ(findings.size(), 1u) << c.path;
+        const std::string& message = findings[0].message;
+        EXPECT_EQ(message.substr(message.find(": embed") + 2), c.end) << c.path;
+    }
 }
 
 TEST(PackageChecks, ArchitectureAndScope) {

@@ -52,8 +52,33 @@ TEST(CommandLine, TakesOneFileAndTheCommandsOptions) {
     EXPECT_EQ(line.option("-o"), "out.exe");
     EXPECT_EQ(line.option("--stub"), "s.exe");
     EXPECT_EQ(line.option("--icon"), "");
-    // A lone "-" is a file name.
-    EXPECT_EQ(CommandLine({"info", "-"}, {}).file(), "-");
+}
+
+TEST(CommandLine, TakesLongNamesValuesAfterEqualsAndTheEndOfOptions) {
+    const std::vector<std::string> options = {"-o|--output", "--stub"};
+    const std::vector<std::string> flags = {"--force", "--json"};
+    const struct {
+        std::vector<std::string> args;
+        const char* file;
+        const char* output;
+        const char* stub;
+        bool force;
+    } cases[] = {
+        {{"wrap", "--output", "o.exe", "a.msi"}, "a.msi", "o.exe", "", false},
+        {{"wrap", "a.msi", "--output=o=1.exe", "--stub=s.exe"}, "a.msi", "o=1.exe", "s.exe", false},
+        {{"wrap", "-o", "--force", "a.msi"}, "a.msi", "--force", "", false},
+        {{"wrap", "--force", "--", "-a.msi"}, "-a.msi", "", "", true},
+        {{"wrap", "--", "--force"}, "--force", "", "", false},
+        {{"wrap", "-o", "-", "--", "--"}, "--", "-", "", false},
+        {{"info", "-"}, "-", "", "", false},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line(c.args, options, flags);
+        EXPECT_EQ(line.file(), c.file) << c.args.at(1);
+        EXPECT_EQ(line.option("-o"), c.output) << c.args.at(1);
+        EXPECT_EQ(line.option("--stub"), c.stub) << c.args.at(1);
+        EXPECT_EQ(line.flag("--force"), c.force) << c.args.at(1);
+    }
 }
 
 TEST(CommandLine, RefusesWhatItDoesNotUnderstandWithTheReason) {
@@ -68,10 +93,18 @@ TEST(CommandLine, RefusesWhatItDoesNotUnderstandWithTheReason) {
         {{"wrap", "a.msi", "-o"}, "wrap: option -o needs a value"},
         {{"wrap", "a.msi", "-o", ""}, "wrap: option -o needs a value"},
         {{"wrap", "a.msi", "-o", "x", "-o", "y"}, "wrap: option -o given twice"},
+        {{"wrap", "a.msi", "-o", "x", "--output=y"}, "wrap: option --output given twice"},
+        {{"wrap", "a.msi", "--output="}, "wrap: option --output needs a value"},
+        {{"wrap", "a.msi", "--out=x"}, "wrap: unknown option '--out'"},
+        {{"wrap", "a.msi", "-o=x"}, "wrap: unknown option '-o=x'"},
+        {{"wrap", "a.msi", "--force=yes"}, "wrap: option --force takes no value"},
+        {{"wrap", "a.msi", "--force", "--force"}, "wrap: option --force given twice"},
+        {{"wrap", "--", "a.msi", "-o"}, "wrap: expects exactly one file, got '-o' too"},
+        {{"wrap", "--"}, "wrap: no file given"},
     };
     for (const auto& c : cases) {
         try {
-            CommandLine(c.args, {"-o"});
+            CommandLine(c.args, {"-o|--output"}, {"--force"});
             ADD_FAILURE() << c.message;
         } catch (const UsageError& e) {
             EXPECT_STREQ(e.what(), c.message);
@@ -100,7 +133,7 @@ PackageFacts sampleFacts() {
     facts.details.upgradeCode = "{U}";
     facts.details.summaryTemplate = "x64;1033";
     facts.details.pageCount = 500;
-    facts.details.cabinets = {"#a.cab", ""};
+    facts.details.media = {{1, "#a.cab"}, {-2, ""}};
     facts.details.files = {{"A~1.TXT|a.txt", 0x2000}, {"b", -1}};
     return facts;
 }
@@ -116,7 +149,9 @@ TEST(FactsWire, GivesBackWhatItWasGiven) {
     EXPECT_EQ(back.details.summaryTemplate, "x64;1033");
     EXPECT_EQ(back.details.pageCount, 500);
     EXPECT_EQ(back.details.wordCount, -1);
-    EXPECT_EQ(back.details.cabinets, facts.details.cabinets);
+    ASSERT_EQ(back.details.media.size(), 2u);
+    EXPECT_EQ(back.details.media[0].cabinet, "#a.cab");
+    EXPECT_EQ(back.details.media[1].diskId, -2);
     ASSERT_EQ(back.details.files.size(), 2u);
     EXPECT_EQ(back.details.files[0].name, "A~1.TXT|a.txt");
     EXPECT_EQ(back.details.files[1].attributes, -1);

@@ -277,3 +277,30 @@ TEST_F(PosixTest, PackageReaderTurnsAFailingReaderIntoOneLineAndLeavesNoChild) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reader that went away before the package was through is a failure with
+// a reason, not a signal that ends the tool without one.
+TEST(PosixOutput, StandardOutputToAClosedPipeFailsWithTheReason) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const int saved = dup(STDOUT_FILENO);
+    ASSERT_GE(saved, 0);
+    ASSERT_EQ(dup2(ends[1], STDOUT_FILENO), STDOUT_FILENO);
+    close(ends[1]);
+    close(ends[0]);
+    const std::vector<std::uint8_t> bytes(1 << 20, 0x5A);
+    std::string message;
+    try {
+        ToolPlatform::writeOut(bytes.data(), bytes.size());
+    } catch (const ToolError& e) {
+        message = e.what();
+    }
+    EXPECT_FALSE(ToolPlatform::outputIsTerminal());
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_EQ(message, "cannot write to standard output: Broken pipe");
+}
+
+}  // namespace
