@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "CommandLine.h"
 #include "CompoundFile.h"
+#include "ExistingFile.h"
 #include "InputFile.h"
 #include "OutputFile.h"
 #include "Package.h"
@@ -26,17 +28,19 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
            });
 }
 
-// Whether the file holds exactly these bytes; a file that cannot be read
-// does not.
-bool holdsBytes(const std::string& path, const image::ByteView& bytes) {
+// The file held open when it holds exactly these bytes; null when it does
+// not or cannot be read.
+std::unique_ptr<InputFile> holding(const std::string& path, const image::ByteView& bytes) {
     try {
-        const InputFile file(path, "output");
-        return file.size() == bytes.size() &&
-               (bytes.size() == 0 ||
-                std::equal(bytes.data(), bytes.data() + bytes.size(), file.data()));
+        std::unique_ptr<InputFile> file(new InputFile(path, "output"));
+        if (file->size() == bytes.size() &&
+            (bytes.size() == 0 ||
+             std::equal(bytes.data(), bytes.data() + bytes.size(), file->data()))) {
+            return file;
+        }
     } catch (const ToolError&) {
-        return false;
     }
+    return nullptr;
 }
 
 }  // namespace
@@ -97,18 +101,24 @@ int extract(const std::vector<std::string>& args) {
     if (ToolPlatform::isDirectory(output)) {
         throw ToolError("output " + quoted(shown) + " is a folder; name the package to write");
     }
+    if (ExistingFile::isSpecial(output)) {
+        throw ToolError("output " + quoted(shown) +
+                        " is a device, pipe or socket, not a file; choose another name");
+    }
     if (ToolPlatform::sameFile(output, setupPath)) {
         throw ToolError("output " + quoted(shown) +
                         " is the setup program itself; choose another name");
     }
     // Only a package that is one, and the one the setup program names, is
-    // handed out.
-    setup.requireMatch(setup.readPackage());
+    // handed out. The library reads a copy the tool holds anyway: the
+    // output, before it is put in place, so that the package is written once.
+    setup.checkPackage();
     const image::ByteView bytes = setup.packageBytes();
     if (ToolPlatform::exists(output)) {
         // Most often the very package the setup program was made from, lying
         // beside it: that one is left alone, whatever --force says.
-        if (holdsBytes(output, bytes)) {
+        if (const std::unique_ptr<InputFile> same = holding(output, bytes)) {
+            setup.requireMatch(setup.readCopy(*same));
             ToolPlatform::printOut("kept " + quoted(output) + ": it already holds this package (" +
                                    std::to_string(bytes.size()) + " bytes)");
             return 0;
@@ -121,6 +131,7 @@ int extract(const std::vector<std::string>& args) {
     OutputFile out(shown);
     out.copiesFrom(setup.input());
     out.append(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    setup.requireMatch(setup.readCopy(out));
     out.commit();
     ToolPlatform::printOut("wrote " + quoted(output) + " (" + std::to_string(bytes.size()) +
                            " bytes)");

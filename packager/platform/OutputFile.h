@@ -35,6 +35,8 @@ public:
     void commit();
 
 private:
+    // The platform's package reader reads what the file holds so far.
+    friend struct OutputFileAccess;
     struct Impl;
     std::unique_ptr<Impl> impl;
 };

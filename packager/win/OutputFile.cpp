@@ -1,5 +1,7 @@
 #include "OutputFile.h"
 
+#include "OutputFileImpl.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -49,6 +51,10 @@ struct OutputFile::Impl {
         }
     }
 };
+
+tstring OutputFileAccess::sibling(const OutputFile& file) {
+    return file.impl->sibling;
+}
 
 OutputFile::OutputFile(const std::string& path) : impl(new Impl) {
     impl->path = path;

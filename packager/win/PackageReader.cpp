@@ -6,11 +6,14 @@
 
 #include "DetailsReader.h"
 #include "InputFile.h"
+#include "MappedFile.h"
 #include "MsiDb.h"
 #include "MsiUtils.h"
+#include "OutputFileImpl.h"
 #include "ScopedDeleter.h"
 #include "StagedFileWriter.h"
 #include "ToolError.h"
+#include "UniqueHandle.h"
 #include "WinFileUtils.h"
 #include "WinTool.h"
 
@@ -75,10 +78,10 @@ PackageFacts read(const InputFile& package, const std::string& label) {
     return readPath(package.path(), label);
 }
 
-PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t size,
-                  const std::string& label) {
-    const std::uint8_t* data = file.data() + offset;
-    // msi.dll opens packages by name only.
+namespace {
+
+// msi.dll opens packages by name only: the bytes go to a file of their own.
+PackageFacts readBytes(const std::uint8_t* data, std::uint64_t size, const std::string& label) {
     FileUtils::ScopedDeleter cleaner;
     try {
         const tstring tmp =
@@ -93,6 +96,33 @@ PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t siz
     } catch (const std::runtime_error& e) {
         throw ToolError("cannot copy " + label +
                         " to the temporary folder: " + WinTool::bareMessage(e));
+    }
+}
+
+}  // namespace
+
+PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t size,
+                  const std::string& label) {
+    return readBytes(file.data() + offset, size, label);
+}
+
+PackageFacts read(const OutputFile& output, const std::string& label) {
+    // The library would not open a file another handle still writes.
+    const tstring sibling = OutputFileAccess::sibling(output);
+    const UniqueHandle file(CreateFileW(sibling.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        throw ToolError("cannot read " + label + ": " + WinTool::describe(error));
+    }
+    try {
+        const MappedFile mapped(file.get(), sibling);
+        return readBytes(mapped.data(), mapped.size(), label);
+    } catch (const ToolError&) {
+        throw;
+    } catch (const std::runtime_error& e) {
+        throw ToolError("cannot read " + label + ": " + WinTool::bareMessage(e));
     }
 }
 
