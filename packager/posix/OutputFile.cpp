@@ -82,6 +82,11 @@ int OutputFileAccess::descriptor(const OutputFile& file) {
 
 void OutputFile::Impl::writeAt(std::uint64_t offset, const void* data, std::size_t count) {
     const int error = FileCopy::writeAll(fd, offset, data, count);
+    // Bytes the system could not read from this process: a mapped input
+    // cut short under its mapping.
+    if (error == EFAULT) {
+        InputFileAccess::requireAllUnchanged();
+    }
     if (error != 0) {
         failWrite(error);
     }

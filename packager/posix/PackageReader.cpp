@@ -70,11 +70,25 @@ private:
 
 }  // namespace
 
+namespace {
+
+// What the library read, or refused, is what the checks read: a file that
+// changed meanwhile is reported as such.
+PackageFacts readUnchanged(int fd, const InputFile& file, const std::string& label) {
+    try {
+        PackageFacts facts = ReaderProcess::read(fd, label);
+        InputFileAccess::requireUnchanged(file);
+        return facts;
+    } catch (const ToolError&) {
+        InputFileAccess::requireUnchanged(file);
+        throw;
+    }
+}
+
+}  // namespace
+
 PackageFacts read(const InputFile& package, const std::string& label) {
-    PackageFacts facts = ReaderProcess::read(InputFileAccess::descriptor(package), label);
-    // What the library read is what the checks read.
-    InputFileAccess::requireUnchanged(package);
-    return facts;
+    return readUnchanged(InputFileAccess::descriptor(package), package, label);
 }
 
 PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t size,
@@ -93,13 +107,14 @@ PackageFacts read(const InputFile& file, std::uint64_t offset, std::uint64_t siz
         error =
             FileCopy::writeAll(scratch.get(), copied, file.data() + offset + copied, size - copied);
     }
+    if (error == EFAULT) {
+        InputFileAccess::requireUnchanged(file);  // cut short under its mapping
+    }
     if (error != 0) {
         throw ToolError("cannot copy " + label + " to the temporary folder '" + scratch.where() +
                         "': " + SystemError::describe(error));
     }
-    PackageFacts facts = ReaderProcess::read(scratch.get(), label);
-    InputFileAccess::requireUnchanged(file);
-    return facts;
+    return readUnchanged(scratch.get(), file, label);
 }
 
 PackageFacts read(const OutputFile& output, const std::string& label) {
