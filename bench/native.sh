@@ -6,15 +6,30 @@
 # used Wine before). Medians of N runs, each writing a new file; the package
 # is read from the page cache.
 #
-#   bash bench/native.sh [-n runs] [host build] [cross build]
-#       (defaults: 11 runs, build-host, build; build both first)
+# Then a package near the 2 GiB limit (1,800 MiB of random payload, made once
+# and kept like the others) wrapped, inspected (info) and extracted: the
+# median time of each beside `cp` of the same file (and `cp` with a flush),
+# and in runs of their own the peak memory, sampled from /proc: private
+# (RssAnon) and shared (RssShmem) of the tool and its children, and how far
+# the machine's shared memory (Shmem in /proc/meminfo) rose meanwhile.
+#
+#   bash bench/native.sh [-n runs] [-l] [host build] [cross build]
+#       (defaults: 11 runs, build-host, build; build both first;
+#        -l: the large package only, 3 runs unless -n says otherwise)
 set -euo pipefail
 
 runs=11
-if [[ "${1:-}" == -n ]]; then
-    runs="$2"
-    shift 2
-fi
+large_only=""
+while [[ "${1:-}" == -n || "${1:-}" == -l ]]; do
+    if [[ "$1" == -l ]]; then
+        large_only=1
+        runs=3
+        shift
+    else
+        runs="$2"
+        shift 2
+    fi
+done
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 host="$(cd "${1:-build-host}" && pwd)"
 cross="$(cd "${2:-build}" && pwd)"
@@ -34,7 +49,7 @@ source test/support/test_lib.sh
 small="$work/hello.msi"
 (cd samples && wixl -o "$small" hello.wxs)
 large="$(bench_package 512 "$cross")"
-cat "$large" >/dev/null
+huge="$(bench_package 1800 "$cross")"
 
 "$wine_run" --start-server >/dev/null
 trap '"$wine_run" --stop-server >/dev/null; rm -rf "$work"' EXIT
@@ -74,7 +89,9 @@ row() {
 # a while (these machines share theirs) slows all of them alike. The tool
 # flushes its output before renaming it into place, which cp does not: the
 # like-for-like figure is the one beside cp+fsync.
+wrap_table() {
 row package "native (ms)" "cp (ms)" "cp+fsync (ms)" "Wine (ms)" "native/cp" "native/cp+fsync"
+cat "$large" >/dev/null
 for msi in "$small" "$large"; do
     size="$(stat -c %s "$msi")"
     native="" copy="" synced="" wine=""
@@ -93,3 +110,99 @@ for msi in "$small" "$large"; do
     row "$size" "$n" "$c" "$f" "$(median "$wine")" "$(ratio "$n" "$c")" "$(ratio "$n" "$f")"
 done
 echo "medians of $runs runs ($(((runs + 1) / 2)) under Wine), taking turns"
+}
+[[ -n "$large_only" ]] || wrap_table
+
+# --- near the limit -------------------------------------------------------
+
+# KiB of a "Key:   N kB" line of a /proc file.
+kib_of() {
+    local key="$1" file="$2" name value rest
+    while read -r name value rest; do
+        if [[ "$name" == "$key:" ]]; then
+            echo "$value"
+            return
+        fi
+    done <"$file" 2>/dev/null
+    echo 0
+}
+
+# The tool and its children, for their sum.
+family() {
+    local pid="$1" child
+    echo "$pid"
+    local children=""
+    read -r children <"/proc/$pid/task/$pid/children" 2>/dev/null || true
+    for child in $children; do
+        family "$child"
+    done
+}
+
+# peak <command...>: runs it once, sampling every 10 ms; sets $peak_anon,
+# $peak_shmem (the highest sums over the tool and its children) and
+# $peak_machine (the highest rise of the machine's Shmem), in KiB.
+exec {pause}<> <(:)
+peak() {
+    local before
+    before="$(kib_of Shmem /proc/meminfo)"
+    peak_anon=0 peak_shmem=0 peak_machine=0
+    "$@" >/dev/null &
+    local pid=$! anon shmem p machine
+    while kill -0 "$pid" 2>/dev/null; do
+        anon=0 shmem=0
+        for p in $(family "$pid"); do
+            anon=$((anon + $(kib_of RssAnon "/proc/$p/status")))
+            shmem=$((shmem + $(kib_of RssShmem "/proc/$p/status")))
+        done
+        machine=$(($(kib_of Shmem /proc/meminfo) - before))
+        ((anon <= peak_anon)) || peak_anon=$anon
+        ((shmem <= peak_shmem)) || peak_shmem=$shmem
+        ((machine <= peak_machine)) || peak_machine=$machine
+        read -r -t 0.01 -u "$pause" || true
+    done
+    wait "$pid"
+}
+
+mib() {
+    awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'
+}
+
+setup="$work/huge-setup.exe"
+"$tool" wrap "$huge" -o "$setup" --stub "$stub" >/dev/null
+cat "$huge" "$setup" >/dev/null
+echo
+echo "$(stat -c %s "$huge") bytes of package, $(stat -c %s "$setup") of setup program;" \
+    "TMPDIR ${TMPDIR:-/tmp}"
+printf '%-8s %10s %9s %14s %10s %16s %11s %11s %12s\n' command "time (ms)" "cp (ms)" \
+    "cp+flush (ms)" "/cp+flush" "private (MiB)" "shared" "machine" "private+shared"
+commands=(wrap info extract)
+declare -A took
+for name in "${commands[@]}" cp synced; do
+    took[$name]=""
+done
+for ((run = 0; run < runs; run++)); do
+    took[wrap]+=" $(timed "$work/w-setup.exe" "$tool" wrap "$huge" -o "$work/w-setup.exe" \
+        --stub "$stub")"
+    rm -f "$work/w-setup.exe"
+    took[info]+=" $(timed "$work/none" "$tool" info "$setup")"
+    took[extract]+=" $(timed "$work/back.msi" "$tool" extract "$setup" -o "$work/back.msi")"
+    rm -f "$work/back.msi"
+    took[cp]+=" $(timed "$work/copy.msi" cp "$huge" "$work/copy.msi")"
+    took[synced]+=" $(timed "$work/copy.msi" copy_synced "$huge" "$work/copy.msi")"
+    rm -f "$work/copy.msi"
+done
+c="$(median "${took[cp]}")" f="$(median "${took[synced]}")"
+for name in "${commands[@]}"; do
+    case "$name" in
+        wrap) peak "$tool" wrap "$huge" -o "$work/w-setup.exe" --stub "$stub" ;;
+        info) peak "$tool" info "$setup" ;;
+        extract) peak "$tool" extract "$setup" -o "$work/back.msi" ;;
+    esac
+    rm -f "$work/w-setup.exe" "$work/back.msi"
+    t="$(median "${took[$name]}")"
+    printf '%-8s %10s %9s %14s %10s %16s %11s %11s %12s\n' "$name" "$t" "$c" "$f" \
+        "$(ratio "$t" "$f")" "$(mib "$peak_anon")" "$(mib "$peak_shmem")" \
+        "$(mib "$peak_machine")" "$(mib $((peak_anon + peak_shmem)))"
+done
+echo "medians of $runs runs, taking turns; memory: the highest of 10 ms samples of one run"
+rm -f "$setup"

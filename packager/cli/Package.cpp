@@ -6,9 +6,7 @@
 #include "ProductCode.h"
 #include "ToolError.h"
 
-namespace {
-
-Package checkFacts(PackageFacts facts, std::uint64_t size, const std::string& owner) {
+Package Package::fromFacts(PackageFacts facts, std::uint64_t size, const std::string& owner) {
     Package package;
     if (facts.productCode.empty()) {
         throw ToolError(owner + " has no ProductCode property");
@@ -23,8 +21,6 @@ Package checkFacts(PackageFacts facts, std::uint64_t size, const std::string& ow
     package.size = size;
     return package;
 }
-
-}  // namespace
 
 void Package::requireInstallerDatabase(const std::uint8_t* data, std::uint64_t size,
                                        const std::string& subject) {
@@ -55,11 +51,11 @@ Package Package::read(const InputFile& file) {
     const std::string& path = file.path();
     requireInstallerDatabase(file.data(), file.size(), quoted(path));
     const std::string owner = "package " + quoted(path);
-    return checkFacts(PackageReader::read(file, owner), file.size(), owner);
+    return fromFacts(PackageReader::read(file, owner), file.size(), owner);
 }
 
 Package Package::readEmbedded(const InputFile& setup, std::uint64_t offset, std::uint64_t size) {
     const std::string subject = "the package inside " + quoted(setup.path());
     requireInstallerDatabase(setup.data() + offset, size, subject);
-    return checkFacts(PackageReader::read(setup, offset, size, subject), size, subject);
+    return fromFacts(PackageReader::read(setup, offset, size, subject), size, subject);
 }

@@ -29,4 +29,7 @@ struct Package {
 
     // The package at [offset, offset + size) inside a setup program.
     static Package readEmbedded(const InputFile& setup, std::uint64_t offset, std::uint64_t size);
+
+    // What the library read of a package already checked, checked in turn.
+    static Package fromFacts(PackageFacts facts, std::uint64_t size, const std::string& owner);
 };

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <functional>
+#include <memory>
 
 #include "CommandLine.h"
 #include "CommandOutput.h"
 #include "CompoundFile.h"
+#include "ExistingFile.h"
 #include "InputFile.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
@@ -29,17 +31,19 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
            });
 }
 
-// Whether the file holds exactly these bytes; a file that cannot be read
-// does not.
-bool holdsBytes(const std::string& path, const image::ByteView& bytes) {
+// The file held open when it holds exactly these bytes; null when it does
+// not or cannot be read.
+std::unique_ptr<InputFile> holding(const std::string& path, const image::ByteView& bytes) {
     try {
-        const InputFile file(path, "output");
-        return file.size() == bytes.size() &&
-               (bytes.size() == 0 ||
-                std::equal(bytes.data(), bytes.data() + bytes.size(), file.data()));
+        std::unique_ptr<InputFile> file(new InputFile(path, "output"));
+        if (file->size() == bytes.size() &&
+            (bytes.size() == 0 ||
+             std::equal(bytes.data(), bytes.data() + bytes.size(), file->data()))) {
+            return file;
+        }
     } catch (const ToolError&) {
-        return false;
     }
+    return nullptr;
 }
 
 // The package alone on standard output, for a pipe; what the tool says goes
@@ -157,18 +161,24 @@ int extract(const std::vector<std::string>& args) {
     if (ToolPlatform::isDirectory(output)) {
         throw ToolError("output " + quoted(shown) + " is a folder; name the package to write");
     }
+    if (ExistingFile::isSpecial(output)) {
+        throw ToolError("output " + quoted(shown) +
+                        " is a device, pipe or socket, not a file; choose another name");
+    }
     if (ToolPlatform::sameFile(output, setupPath)) {
         throw ToolError("output " + quoted(shown) +
                         " is the setup program itself; choose another name");
     }
     // Only a package that is one, and the one the setup program names, is
-    // handed out.
-    setup.requireMatch(setup.readPackage());
+    // handed out. The library reads a copy the tool holds anyway: the
+    // output, before it is put in place, so that the package is written once.
+    setup.checkPackage();
     const image::ByteView bytes = setup.packageBytes();
     if (ToolPlatform::exists(output)) {
         // Most often the very package the setup program was made from, lying
         // beside it: that one is left alone, whatever --force says.
-        if (holdsBytes(output, bytes)) {
+        if (const std::unique_ptr<InputFile> same = holding(output, bytes)) {
+            setup.requireMatch(setup.readCopy(*same));
             reportExtract(line, output, bytes.size(), true);
             return 0;
         }
@@ -180,6 +190,7 @@ int extract(const std::vector<std::string>& args) {
     OutputFile out(shown);
     out.copiesFrom(setup.input());
     out.append(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    setup.requireMatch(setup.readCopy(out));
     out.commit();
     reportExtract(line, output, bytes.size(), false);
     return 0;

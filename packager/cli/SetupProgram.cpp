@@ -47,6 +47,14 @@ Package SetupProgram::readPackage() const {
                                  package.size());
 }
 
+std::string SetupProgram::packageSubject() const {
+    return "the package inside " + quoted(path());
+}
+
+void SetupProgram::checkPackage() const {
+    Package::requireInstallerDatabase(package.data(), package.size(), packageSubject());
+}
+
 bool SetupProgram::matches(const Package& inside) const {
     return ProductCode::canonical(codeText) == inside.productCode;
 }

@@ -41,6 +41,15 @@ public:
 
     // Checks that the bytes are an installer package and reads it.
     Package readPackage() const;
+    // The same in two steps, where the caller holds a copy of the bytes
+    // (extract: the output it writes, or a file found to hold them already):
+    // the check of the bytes, then the copy read.
+    void checkPackage() const;
+    template <class Copy>
+    Package readCopy(const Copy& copy) const {
+        return Package::fromFacts(PackageReader::read(copy, packageSubject()), package.size(),
+                                  packageSubject());
+    }
     bool matches(const Package& inside) const;
     // Raises a ToolError unless the package's product code is the embedded one.
     void requireMatch(const Package& inside) const;
@@ -51,6 +60,8 @@ public:
     std::string productCodeShown() const;
 
 private:
+    std::string packageSubject() const;
+
     InputFile file;
     std::unique_ptr<image::PeFile> pe;
     std::unique_ptr<image::ResourceTree> resources;

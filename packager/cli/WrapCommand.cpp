@@ -154,6 +154,10 @@ void checkOutput(const WrapOptions& options, const std::string& output, const st
         throw ToolError("output " + quoted(shown) +
                         " is a folder; name the setup program to write");
     }
+    if (ExistingFile::isSpecial(output)) {
+        throw ToolError("output " + quoted(shown) +
+                        " is a device, pipe or socket, not a file; choose another name");
+    }
     if (ToolPlatform::sameFile(output, options.package)) {
         throw ToolError("output " + quoted(shown) + " is the package itself; choose another name");
     }

@@ -10,4 +10,9 @@ namespace ExistingFile {
 // a user who made an output read-only meant it to stay.
 bool isReadOnly(const std::string& path);
 
+// Whether the path names something that is neither a file nor a folder: a
+// device, a pipe, a socket. An output never replaces one, whatever the user
+// says: writing a file in its place would take it away from whoever uses it.
+bool isSpecial(const std::string& path);
+
 }  // namespace ExistingFile

@@ -8,9 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
+#include "FaultGuard.h"
 #include "SystemError.h"
+#include "ToolError.h"
 
 namespace {
 
@@ -37,7 +42,49 @@ private:
     int fd;
 };
 
+// Every input open in the process.
+std::mutex openLock;
+std::vector<const InputFile*> openInputs;
+
+bool changed(int fd, const struct stat& then) {
+    struct stat now;
+    if (fstat(fd, &now) != 0) {
+        return true;
+    }
+    const auto same = [](const struct timespec& a, const struct timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    // A change of the status alone that comes with a new link count is the
+    // path renamed or removed, which leaves the bytes held as they were;
+    // any other (a write whose modification time was put back) is not.
+    return now.st_size != then.st_size || now.st_ino != then.st_ino || now.st_dev != then.st_dev ||
+           !same(now.st_mtim, then.st_mtim) ||
+           (!same(now.st_ctim, then.st_ctim) && now.st_nlink == then.st_nlink);
+}
+
+void forgetInput(const InputFile* input) noexcept {
+    const std::lock_guard<std::mutex> lock(openLock);
+    openInputs.erase(std::remove(openInputs.begin(), openInputs.end(), input), openInputs.end());
+}
+
 }  // namespace
+
+void InputFileAccess::requireUnchanged(const InputFile& file) {
+    if (changed(file.impl->fd, file.impl->opened)) {
+        throw ToolError(FaultGuard::changedMessage(file.path()));
+    }
+}
+
+void InputFileAccess::requireAllUnchanged() {
+    std::vector<const InputFile*> inputs;
+    {
+        const std::lock_guard<std::mutex> lock(openLock);
+        inputs = openInputs;
+    }
+    for (const InputFile* input : inputs) {
+        requireUnchanged(*input);
+    }
+}
 
 InputFile::InputFile(const std::string& path, const std::string& what) : impl(new Impl) {
     impl->path = path;
@@ -64,25 +111,32 @@ InputFile::InputFile(const std::string& path, const std::string& what) : impl(ne
     if (!S_ISREG(info.st_mode)) {
         SystemError::fail("cannot read " + what + " '" + path + "': not a regular file");
     }
-    if (info.st_size <= 0) {
-        return;
-    }
     const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
     if (size > SIZE_MAX) {
         SystemError::fail("cannot read " + what + " '" + path + "': too large to map");
     }
-    void* mapping = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.get(), 0);
-    if (mapping == MAP_FAILED) {
-        SystemError::failCall("read", what, path, errno);
+    if (size > 0) {
+        void* mapping =
+            mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+        if (mapping == MAP_FAILED) {
+            SystemError::failCall("read", what, path, errno);
+        }
+        // Most files are read once from front to back; a refused hint costs nothing.
+        madvise(mapping, static_cast<size_t>(size), MADV_SEQUENTIAL);
+        impl->mapping = mapping;
+        impl->size = size;
+        // A file cut short meanwhile faults on the pages past its new end.
+        impl->faultTicket = FaultGuard::watchMapping(mapping, static_cast<size_t>(size), path);
     }
-    // Most files are read once from front to back; a refused hint costs nothing.
-    madvise(mapping, static_cast<size_t>(size), MADV_SEQUENTIAL);
-    impl->mapping = mapping;
-    impl->size = size;
+    impl->opened = info;
     impl->fd = file.release();
+    const std::lock_guard<std::mutex> lock(openLock);
+    openInputs.push_back(this);
 }
 
 InputFile::~InputFile() {
+    forgetInput(this);
+    FaultGuard::forget(impl->faultTicket);
     if (impl->mapping) {
         munmap(impl->mapping, static_cast<size_t>(impl->size));
     }

@@ -1,23 +1,33 @@
 #include "OutputFile.h"
 
+#include "OutputFileImpl.h"
+
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <climits>
 #include <vector>
 
+#include "FaultGuard.h"
+#include "FileCopy.h"
 #include "InputFileImpl.h"
 #include "Paths.h"
 #include "SystemError.h"
+#include "ToolError.h"
 
 struct OutputFile::Impl {
-    std::string path;     // as the user gave it, for messages
-    std::string target;   // its absolute spelling, where the file goes
-    std::string tmpPath;  // the sibling being written
+    std::string path;    // as the user gave it, for messages
+    std::string folder;  // absolute, for messages
+    std::string name;    // the target's name in the folder
+    int dir = -1;        // the folder, held so that every step happens in it
     int fd = -1;
+    // Empty while the file has no name (O_TMPFILE): a process killed then
+    // leaves nothing. Otherwise the sibling being written.
+    std::string sibling;
+    int siblingTicket = -1;
     std::uint64_t size = 0;
     bool committed = false;
     // Files whose mapped bytes are copied from their descriptors.
@@ -29,6 +39,7 @@ struct OutputFile::Impl {
     void writeAt(std::uint64_t offset, const void* data, std::size_t count);
     std::size_t copyAt(std::uint64_t offset, const void* data, std::size_t count);
     void startWriteback();
+    void putInPlace();
     [[noreturn]] void failWrite(int error) const {
         SystemError::failCall("write", "", path, error);
     }
@@ -36,27 +47,20 @@ struct OutputFile::Impl {
 
 namespace {
 
-// Linux moves at most this much per write() call.
-const std::size_t maxChunk = 0x7ffff000;
-
-// Opens a new sibling "qzt<number>.tmp" in the folder, never an existing file.
-int createSibling(const std::string& folder, std::string& tmpPath, int& error) {
+// A new name "qzt<number>.tmp" in the folder that nothing has yet; `make`
+// tries one and returns 0, or the errno that says why not.
+template <class Make>
+int newSiblingName(std::string& name, Make make) {
     struct timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     unsigned long number =
         (static_cast<unsigned long>(getpid()) << 20) ^ static_cast<unsigned long>(now.tv_nsec);
-    for (int attempt = 0; attempt < 100; ++attempt, number += 7919) {
-        tmpPath = Paths::join(folder, "qzt" + std::to_string(number % 100000000) + ".tmp");
-        const int fd = open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            return fd;
-        }
-        error = errno;
-        if (error != EEXIST) {
-            return -1;
-        }
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt, number += 7919) {
+        name = "qzt" + std::to_string(number % 100000000) + ".tmp";
+        error = make(name);
     }
-    return -1;
+    return error;
 }
 
 // Some file systems (network and FUSE ones) cannot flush a file or a folder;
@@ -65,73 +69,48 @@ bool syncUnsupported(int error) {
     return error == EINVAL || error == ENOTSUP;
 }
 
+// Errors of a file system or kernel that has no unnamed files.
+bool unnamedUnsupported(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
 }  // namespace
 
+int OutputFileAccess::descriptor(const OutputFile& file) {
+    return file.impl->fd;
+}
+
 void OutputFile::Impl::writeAt(std::uint64_t offset, const void* data, std::size_t count) {
-    const char* bytes = static_cast<const char*>(data);
-    while (count > 0) {
-        if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
-            failWrite(EFBIG);
-        }
-        const std::size_t chunk = count < maxChunk ? count : maxChunk;
-        const ssize_t written = pwrite(fd, bytes, chunk, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failWrite(errno);
-        }
-        // A full disk shows as a short write first and ENOSPC on the next call.
-        if (written == 0) {
-            failWrite(ENOSPC);
-        }
-        bytes += written;
-        offset += static_cast<std::uint64_t>(written);
-        count -= static_cast<std::size_t>(written);
+    const int error = FileCopy::writeAll(fd, offset, data, count);
+    // Bytes the system could not read from this process: a mapped input
+    // cut short under its mapping.
+    if (error == EFAULT) {
+        InputFileAccess::requireAllUnchanged();
+    }
+    if (error != 0) {
+        failWrite(error);
     }
 }
 
 // Copies the bytes at `data` from the file that maps them, if one does and
-// as far as the system lets it; returns how many it copied. The kernel moves
-// them page cache to page cache, without this process reading or writing a
-// byte: for a package of hundreds of megabytes, most of the work saved.
+// as far as the system lets it; returns how many it copied. For a package
+// of hundreds of megabytes, most of the work saved.
 std::size_t OutputFile::Impl::copyAt(std::uint64_t offset, const void* data, std::size_t count) {
     const auto at = reinterpret_cast<std::uintptr_t>(data);
-    const InputFile::Impl* from = nullptr;
     for (const InputFile::Impl* source : sources) {
         const auto base = reinterpret_cast<std::uintptr_t>(source->mapping);
-        if (source->fd >= 0 && at >= base && at - base <= source->size &&
+        if (source->mapping && at >= base && at - base <= source->size &&
             count <= source->size - (at - base)) {
-            from = source;
+            int error = 0;
+            const std::uint64_t copied = FileCopy::byKernel(source->fd, at - base, fd, offset,
+                                                            count, copyUnsupported, error);
+            if (error != 0) {
+                failWrite(error);
+            }
+            return static_cast<std::size_t>(copied);
         }
     }
-    if (!from || copyUnsupported || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
-        return 0;
-    }
-    auto in = static_cast<off_t>(at - reinterpret_cast<std::uintptr_t>(from->mapping));
-    auto out = static_cast<off_t>(offset);
-    std::size_t done = 0;
-    while (done < count) {
-        const std::size_t chunk = count - done < maxChunk ? count - done : maxChunk;
-        const ssize_t copied = copy_file_range(from->fd, &in, fd, &out, chunk, 0);
-        if (copied > 0) {
-            done += static_cast<std::size_t>(copied);
-            continue;
-        }
-        if (copied < 0 && errno == EINTR) {
-            continue;
-        }
-        // Too old a kernel, two file systems it cannot copy between, a file
-        // system without the call: the rest goes through this process. So
-        // does a source shorter than its mapping (0).
-        if (copied < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL &&
-            errno != EOPNOTSUPP && errno != ENOTSUP && errno != EBADF && errno != EPERM) {
-            failWrite(errno);
-        }
-        copyUnsupported = copied < 0;
-        break;
-    }
-    return done;
+    return 0;
 }
 
 // Has the disk start on what is written so far, without waiting for it: the
@@ -150,20 +129,43 @@ void OutputFile::Impl::startWriteback() {
 
 OutputFile::OutputFile(const std::string& path) : impl(new Impl) {
     impl->path = path;
-    impl->target = Paths::absolute(path);
-    int error = EEXIST;
-    impl->fd = createSibling(Paths::folderOf(impl->target), impl->tmpPath, error);
-    if (impl->fd < 0) {
-        SystemError::failCall("write", "", path, error);
+    const std::string target = Paths::absolute(path);
+    impl->folder = Paths::folderOf(target);
+    impl->name = target.substr(target.rfind('/') + 1);
+    impl->dir = open(impl->folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (impl->dir < 0) {
+        impl->failWrite(errno);
     }
+    // Read too: the package reader may read the output before it is committed.
+    impl->fd = openat(impl->dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (impl->fd >= 0) {
+        return;
+    }
+    int error = errno;
+    if (unnamedUnsupported(error)) {
+        error = newSiblingName(impl->sibling, [this](const std::string& name) {
+            impl->fd = openat(impl->dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return impl->fd >= 0 ? 0 : errno;
+        });
+    }
+    if (impl->fd < 0) {
+        impl->sibling.clear();
+        close(impl->dir);
+        impl->failWrite(error);
+    }
+    impl->siblingTicket = FaultGuard::removeOnFault(Paths::join(impl->folder, impl->sibling));
 }
 
 OutputFile::~OutputFile() {
     if (impl->fd >= 0) {
         close(impl->fd);
     }
-    if (!impl->committed && !impl->tmpPath.empty()) {
-        unlink(impl->tmpPath.c_str());
+    if (!impl->committed && !impl->sibling.empty()) {
+        unlinkat(impl->dir, impl->sibling.c_str(), 0);
+    }
+    FaultGuard::forget(impl->siblingTicket);
+    if (impl->dir >= 0) {
+        close(impl->dir);
     }
 }
 
@@ -191,12 +193,63 @@ std::uint64_t OutputFile::size() const {
     return impl->size;
 }
 
+// Gives the finished file the target's name in one step: a file without a
+// name gets one of its own first (a link cannot replace), then the rename.
+void OutputFile::Impl::putInPlace() {
+    if (!sibling.empty()) {
+        if (renameat(dir, sibling.c_str(), dir, name.c_str()) != 0) {
+            failWrite(errno);
+        }
+        return;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const auto linkTo = [&](const std::string& to) {
+        if (linkat(AT_FDCWD, self.c_str(), dir, to.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return 0;
+        }
+        // Without /proc, a privileged process links the descriptor itself.
+        const int error = errno;
+        if (error == ENOENT && linkat(fd, "", dir, to.c_str(), AT_EMPTY_PATH) == 0) {
+            return 0;
+        }
+        return error;
+    };
+    int error = linkTo(name);
+    if (error == 0) {
+        return;
+    }
+    if (error != EEXIST) {
+        failWrite(error);
+    }
+    // Replacing a file: a complete sibling for as long as two calls take,
+    // left behind only if the tool is killed in between.
+    std::string linked;
+    error = newSiblingName(linked, linkTo);
+    if (error != 0) {
+        failWrite(error);
+    }
+    if (renameat(dir, linked.c_str(), dir, name.c_str()) != 0) {
+        error = errno;
+        unlinkat(dir, linked.c_str(), 0);
+        failWrite(error);
+    }
+}
+
 void OutputFile::commit() {
-    // A replaced file keeps its mode: who may read or run it was the user's
-    // choice, not the umask's.
+    // What the output was made of is what was read and checked.
+    InputFileAccess::requireAllUnchanged();
     struct stat replaced;
-    if (stat(impl->target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode) &&
-        fchmod(impl->fd, replaced.st_mode & 07777) != 0) {
+    const bool replacing = fstatat(impl->dir, impl->name.c_str(), &replaced, 0) == 0;
+    // The command line refuses these; this is the last moment to see one
+    // that appeared since.
+    if (replacing && !S_ISREG(replaced.st_mode)) {
+        SystemError::fail(
+            "output '" + impl->path +
+            "' is not a file but a folder, device, pipe or socket; choose another name");
+    }
+    // A replaced file keeps who may read or run it (the user's choice, not
+    // the umask's), but never runs as its owner or group.
+    if (replacing && fchmod(impl->fd, replaced.st_mode & 0777) != 0) {
         impl->failWrite(errno);
     }
     // The data reaches the disk before the name does: after a crash the name
@@ -204,25 +257,17 @@ void OutputFile::commit() {
     if (fsync(impl->fd) != 0 && !syncUnsupported(errno)) {
         impl->failWrite(errno);
     }
-    const int fd = impl->fd;
-    impl->fd = -1;
-    if (close(fd) != 0) {
-        impl->failWrite(errno);
-    }
-    if (rename(impl->tmpPath.c_str(), impl->target.c_str()) != 0) {
-        impl->failWrite(errno);
-    }
+    impl->putInPlace();
     impl->committed = true;
-    // And the rename itself: a new name lives in the folder's own blocks.
-    const std::string folder = Paths::folderOf(impl->target);
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        SystemError::failCall("write", "", folder, errno);
-    }
-    const int synced = fsync(dir);
+    // And the name itself, which lives in the folder's own blocks.
+    const int folder = openat(impl->dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int synced = folder < 0 ? -1 : fsync(folder);
     const int error = errno;
-    close(dir);
+    if (folder >= 0) {
+        close(folder);
+    }
     if (synced != 0 && !syncUnsupported(error)) {
-        SystemError::failCall("write", "", folder, error);
+        SystemError::fail("'" + impl->path + "' is in place, but its folder '" + impl->folder +
+                          "' cannot be flushed to disk: " + SystemError::describe(error));
     }
 }

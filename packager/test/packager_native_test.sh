@@ -164,6 +164,63 @@ both wrap "$work/pkg/small.msi" --stub "$stub"
 "$src/bin/brumlet" extract "$work/pkg/small-setup.exe" --output=- >"$work/w.msi" 2>/dev/null
 cmp -s "$small" "$work/n.msi" && cmp -s "$small" "$work/w.msi" || fail "extract -o - differs"
 
+# The native tool alone: outputs that are not files, a package that fails
+# after it was written, a killed extract. Nothing may be left, not even in TMPDIR.
+alone="$work/alone"
+mkdir -p "$alone/tmp"
+native_alone() { # <expected status> <args...>; sets $alone_err
+    local status="$1"
+    shift
+    (cd "$alone" && TMPDIR="$alone/tmp" PATH="$work/no-wine" "$native" "$@" >/dev/null \
+        2>"$work/a.err" </dev/null)
+    local got=$?
+    alone_err="$(cat "$work/a.err")"
+    [[ "$got" == "$status" ]] || fail "$*: status $got, expected $status: $alone_err"
+    [[ -z "$(ls -A "$alone/tmp")" ]] || fail "$*: left in TMPDIR: $(ls -A "$alone/tmp")"
+}
+(PATH="$work/no-wine" "$native" wrap "$small" -o "$alone/small-setup.exe" --stub "$stub" >/dev/null)
+mkfifo "$alone/pipe"
+specials=("$alone/pipe")
+if [[ "$(id -u)" == 0 ]]; then
+    mknod "$alone/null" c 1 3 && specials+=("$alone/null")
+else
+    echo "not root: no device node of the test's own to write onto"
+fi
+for special in "${specials[@]}"; do
+    for command in "wrap $small --stub $stub" "extract $alone/small-setup.exe"; do
+        read -r -a args <<<"$command"
+        native_alone 1 "${args[@]}" -o "$special" --force
+        [[ "$alone_err" == "brumlet: output '$special' is a device, pipe or socket, not a file; choose another name" ]] ||
+            fail "$command onto $special: $alone_err"
+    done
+    [[ -p "$special" || -c "$special" ]] || fail "$special was replaced"
+done
+# The embedded product code made another: the package is written, read, and
+# found not to be the one named; no output appears.
+code="$("$native" info "$alone/small-setup.exe" | sed -n 's/^Product code: *{\(.*\)}$/\1/p')"
+other="$([[ "${code:0:1}" == 0 ]] && echo 1 || echo 0)${code:1}"
+CODE="$code" OTHER="$other" perl -0777 -pe 's/(.*)\{$ENV{CODE}/$1\{$ENV{OTHER}/s' \
+    "$alone/small-setup.exe" >"$alone/other-setup.exe"
+native_alone 1 info "$alone/other-setup.exe"
+native_alone 1 extract "$alone/other-setup.exe" -o "$alone/other.msi"
+[[ "$alone_err" == *"its uninstall would not find the product"* ]] || fail "extract: $alone_err"
+[[ ! -e "$alone/other.msi" ]] || fail "extract of a mismatched package left its output"
+# Killed while it writes: no output, or the whole one.
+large="${packages[${#packages[@]} - 1]}"
+(PATH="$work/no-wine" "$native" wrap "$large" -o "$alone/large-setup.exe" --stub "$stub" >/dev/null)
+for delay in 0.05 0.2 0.5; do
+    (cd "$alone" && exec "$native" extract large-setup.exe -o large.msi >/dev/null 2>&1) &
+    sleep "$delay"
+    kill -KILL $! 2>/dev/null
+    wait $! 2>/dev/null
+    [[ ! -e "$alone/large.msi" ]] || cmp -s "$alone/large.msi" "$large" ||
+        fail "a killed extract left a partial output"
+    rm -f "$alone/large.msi"
+done
+rm -f "$alone/large-setup.exe" "$alone/small-setup.exe" "$alone/other-setup.exe"
+left="$(ls -A "$alone" | grep -v -x -e tmp -e pipe -e null)"
+[[ -z "$left" ]] || fail "left behind: $left"
+
 [[ ! -e "$work/wine-was-called" ]] || fail "the native tool called wine"
 left="$(ls -A "$work/pkg" | grep -v -x -e small.msi -e small-setup.exe -e text.msi -e cut.ico \
     -e folder.msi)"

@@ -3,16 +3,21 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "ExistingFile.h"
+#include "FaultGuard.h"
 #include "InputFile.h"
 #include "OutputFile.h"
 #include "PackageReader.h"
@@ -112,20 +117,156 @@ TEST_F(PosixTest, InputFileMapsTheWholeFileAndAnEmptyOneAsNothing) {
     EXPECT_EQ(empty.data(), nullptr);
 }
 
-TEST_F(PosixTest, OutputFileReplacesTheTargetOnlyOnCommit) {
+TEST_F(PosixTest, OutputFileReplacesTheTargetOnlyOnCommitKeepingItsModeButNotSetuid) {
     writeFile(path("setup.exe"), "old");
+    ASSERT_EQ(chmod(path("setup.exe").c_str(), 06750), 0);
     {
         OutputFile out(path("setup.exe"));
         out.append("0123456789", 10);
         out.patch(2, "ab", 2);
         out.append("", 0);
         EXPECT_EQ(out.size(), 10u);
-        EXPECT_EQ(names().size(), 2u) << "the sibling is in the target's folder";
+        EXPECT_EQ(names(), std::vector<std::string>{"setup.exe"}) << "a name before the commit";
         EXPECT_EQ(readFile(path("setup.exe")), "old");
         out.commit();
     }
     EXPECT_EQ(readFile(path("setup.exe")), "01ab456789");
     EXPECT_EQ(names(), std::vector<std::string>{"setup.exe"});
+    struct stat info;
+    ASSERT_EQ(stat(path("setup.exe").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0750u);
+}
+
+// A device, pipe or socket at the output's path is never replaced, with the
+// command line's check or at the commit when one appeared since.
+TEST_F(PosixTest, OutputsNeverReplaceWhatIsNotAFile) {
+    writeFile(path("file"), "f");
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(path("pipe").c_str(), path("to-pipe").c_str()), 0);
+    std::vector<std::string> special{"pipe", "to-pipe"};
+    if (geteuid() == 0) {
+        ASSERT_EQ(mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        special.push_back("null");
+    } else {
+        std::cout << "not root: no device node of the test's own to write onto\n";
+    }
+    for (const std::string& name : special) {
+        EXPECT_TRUE(ExistingFile::isSpecial(path(name))) << name;
+        OutputFile out(path(name));
+        out.append("bytes", 5);
+        EXPECT_EQ(errorOf([&] { out.commit(); }),
+                  "output '" + path(name) +
+                      "' is not a file but a folder, device, pipe or socket; choose another name");
+    }
+    for (const std::string& name : {"file", "missing", "."}) {
+        EXPECT_FALSE(ExistingFile::isSpecial(path(name))) << name;
+    }
+    struct stat info;
+    ASSERT_EQ(stat(path("pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    if (geteuid() == 0) {
+        ASSERT_EQ(stat(path("null").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode));
+    }
+}
+
+// What the checks read is what the library reads and what is written, even
+// when another file takes the path after it was opened.
+TEST_F(PosixTest, AnInputIsTheFileOpenedWhateverTakesItsPathLater) {
+    writeFile(path("pkg.msi"), readFile(POSIX_TEST_TOOL_MSI));
+    writeFile(path("other.msi"), readFile(POSIX_TEST_HELLO_MSI));
+    const InputFile package(path("pkg.msi"), "package");
+    ASSERT_EQ(rename(path("other.msi").c_str(), path("pkg.msi").c_str()), 0);
+    EXPECT_EQ(PackageReader::read(package, "package").productCode, POSIX_TEST_CODE);
+    EXPECT_EQ(PackageReader::read(package, 0, package.size(), "the package").productCode,
+              POSIX_TEST_CODE);
+    OutputFile out(path("copy.msi"));
+    out.copiesFrom(package);
+    out.append(package.data(), static_cast<std::size_t>(package.size()));
+    EXPECT_EQ(PackageReader::read(out, "the copy").productCode, POSIX_TEST_CODE);
+    out.commit();
+    EXPECT_EQ(readFile(path("copy.msi")), readFile(POSIX_TEST_TOOL_MSI));
+}
+
+// Bytes changed in place (the modification time put back) or added: the
+// output made of them is not put in place, and the library's answer is
+// not taken.
+TEST_F(PosixTest, AnInputChangedWhileReadStopsTheOutputAndTheReader) {
+    const std::string original = readFile(POSIX_TEST_TOOL_MSI);
+    for (const bool grow : {false, true}) {
+        writeFile(path("pkg.msi"), original);
+        struct stat before;
+        ASSERT_EQ(stat(path("pkg.msi").c_str(), &before), 0);
+        const InputFile package(path("pkg.msi"), "package");
+        OutputFile out(path("setup.exe"));
+        out.append(package.data(), 4096);
+        {
+            const int fd = open(path("pkg.msi").c_str(), O_WRONLY | (grow ? O_APPEND : 0));
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, "XY", 2), 2);
+            const struct timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(futimens(fd, times), 0);
+            close(fd);
+        }
+        const std::string expected = "'" + path("pkg.msi") + "' changed while it was read";
+        EXPECT_EQ(errorOf([&] { out.commit(); }), expected) << grow;
+        EXPECT_EQ(errorOf([&] { PackageReader::read(package, "package"); }), expected) << grow;
+        EXPECT_EQ(names(), std::vector<std::string>{"pkg.msi"}) << grow;
+    }
+}
+
+// A writer that ends early (an input cut short under its mapping, or a kill)
+// leaves no output and no temporary file; the first says why in one line.
+TEST_F(PosixTest, AWriterThatEndsEarlyLeavesNothing) {
+    writeFile(path("pkg.msi"), std::string(3u << 20, 'p'));
+    for (const bool shrink : {true, false}) {
+        int pipeEnds[2];
+        ASSERT_EQ(pipe(pipeEnds), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(pipeEnds[1], STDERR_FILENO);
+            try {
+                const InputFile package(path("pkg.msi"), "package");
+                writeFile(path("named.tmp"), "left by a fallback");
+                FaultGuard::removeOnFault(path("named.tmp"));
+                OutputFile out(path("setup.exe"));
+                out.append(package.data(), 1u << 20);
+                if (!shrink) {
+                    raise(SIGKILL);
+                }
+                // The kernel copies up to the new end, then cannot read the
+                // mapping past it; this process faults there.
+                out.copiesFrom(package);
+                EXPECT_EQ(truncate(path("pkg.msi").c_str(), 1u << 20), 0);
+                std::cerr << errorOf([&] {
+                    out.append(package.data(), static_cast<std::size_t>(package.size()));
+                }) << "\n";
+                std::cerr << static_cast<int>(*(volatile const char*)(package.data() + (2u << 20)));
+            } catch (const std::exception& e) {
+                std::cerr << e.what();
+            }
+            _exit(3);
+        }
+        close(pipeEnds[1]);
+        std::string said;
+        char buffer[4096];
+        for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof(buffer))) > 0;) {
+            said.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(pipeEnds[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (shrink) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+            const std::string line = "'" + path("pkg.msi") + "' changed while it was read\n";
+            EXPECT_EQ(said, line + "brumlet: " + line);
+            EXPECT_EQ(names(), std::vector<std::string>{"pkg.msi"});
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(names(), (std::vector<std::string>{"named.tmp", "pkg.msi"}));
+        }
+    }
 }
 
 // Bytes of a mapped source may be copied by the kernel from its file: the
@@ -246,12 +387,31 @@ TEST_F(PosixTest, PackageReaderReadsThePropertiesAndTheProductIcon) {
     EXPECT_TRUE(hello.icon.empty());
 }
 
-TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabase) {
-    writeFile(path("text.msi"), std::string(4096, 't'));
-    EXPECT_EQ(errorOf([&] {
-                  PackageReader::read(InputFile(path("text.msi"), "package"), "package 'text.msi'");
-              }).rfind("package 'text.msi' cannot be opened as an installer database: ", 0),
+// Each way to the library: the package itself, a range of a setup program
+// (through a copy in TMPDIR) and an output not yet committed. Nothing stays.
+TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabaseAndLeavesNothing) {
+    writeFile(path("text.msi"), std::string(8192, 't'));
+    ASSERT_EQ(mkdir(path("tmp").c_str(), 0700), 0);
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string kept = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", path("tmp").c_str(), 1);
+    const InputFile text(path("text.msi"), "package");
+    const std::string refused = "package 'text.msi' cannot be opened as an installer database: ";
+    EXPECT_EQ(errorOf([&] { PackageReader::read(text, "package 'text.msi'"); }).rfind(refused, 0),
               0u);
+    EXPECT_EQ(errorOf([&] {
+                  PackageReader::read(text, 100, 4096, "package 'text.msi'");
+              }).rfind(refused, 0),
+              0u);
+    {
+        OutputFile out(path("out.msi"));
+        out.append(text.data(), 4096);
+        EXPECT_EQ(
+            errorOf([&] { PackageReader::read(out, "package 'text.msi'"); }).rfind(refused, 0), 0u);
+    }
+    oldTmp ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(names(), (std::vector<std::string>{"text.msi", "tmp"}));
+    EXPECT_EQ(system(("test -z \"$(ls -A '" + path("tmp") + "')\"").c_str()), 0);
 }
 
 // Whatever the reader does, the caller gets one line and no child is left,
