@@ -52,7 +52,7 @@ std::string shown(const std::string& name) {
 }
 
 [[noreturn]] void fail(const std::string& message) {
-    throw FormatError(message);
+    throw DatabaseError(message);
 }
 
 struct Table {

@@ -14,12 +14,18 @@ namespace image {
 // queries; a damaged one crashes them.
 namespace InstallerTables {
 
+// A compound file sound in itself whose database tables are damaged.
+class DatabaseError : public FormatError {
+public:
+    using FormatError::FormatError;
+};
+
 // Checks, in time and memory linear in the streams' sizes, that the system
 // streams exist, the string pool adds up to its data, every _Columns row
 // names a table of _Tables, each table's column numbers run from 1 without
 // gaps or repeats, every column type is one the format defines, every string
 // reference lies inside the pool and every table's stream holds whole rows.
-// Raises FormatError with one line saying what is wrong where.
+// Raises DatabaseError with one line saying what is wrong where.
 void check(const StreamSource& streams);
 
 // Stream names as a database stores them: two characters of [0-9A-Za-z._]
