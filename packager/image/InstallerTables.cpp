@@ -70,7 +70,7 @@ public:
         for (const char* name : {"_StringPool", "_StringData", "_Tables", "_Columns"}) {
             std::uint64_t bytes = 0;
             if (!streams.size(encodeName(name, true), bytes)) {
-                fail(std::string("the installer database has no ") + name + " stream");
+                fail(std::string("it has no ") + name + " stream");
             }
         }
         readPool();

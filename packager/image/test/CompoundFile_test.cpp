@@ -239,7 +239,7 @@ const DamageCase kDamageCases[] = {
     {"two streams of one name", 3, [](Sample& s) { s.setEntry(2, u"small", 2, 2, 10); },
      "directory entry 2 holds a second stream of the same name in the root storage"},
     {"package without tables", 3, [](Sample& s) { s.file[s.entry(0) + 0x50] = 0x84; },
-     "the installer database has no _StringPool stream"},
+     "it has no _StringPool stream"},
 };
 
 TEST(CompoundFileTest, RefusesDamagedFilesWithWhatIsWrong) {

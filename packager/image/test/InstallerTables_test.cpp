@@ -62,7 +62,7 @@ const struct {
 } kDamageCases[] = {
     {"sound", [](Database&) {}, "<no error>"},
     {"no _Tables", [](Database& d) { d.streams.erase("_Tables"); },
-     "the installer database has no _Tables stream"},
+     "it has no _Tables stream"},
     {"pool past its data", [](Database& d) { d.streams["_StringData"].pop_back(); },
      "string 3 of the string pool runs to byte 3, past the 2 bytes of _StringData"},
     {"long string at the pool's end", [](Database& d) { d.put16("_StringPool", 12, 0); },
