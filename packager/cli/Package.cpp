@@ -3,6 +3,7 @@
 #include "CompoundFile.h"
 #include "FormatError.h"
 #include "InputFile.h"
+#include "InstallerTables.h"
 #include "ProductCode.h"
 #include "ToolError.h"
 
@@ -31,6 +32,8 @@ void Package::requireInstallerDatabase(const std::uint8_t* data, std::uint64_t s
     Kind kind = Kind::Other;
     try {
         kind = image::CompoundFile::check(data, size);
+    } catch (const image::InstallerTables::DatabaseError& e) {
+        throw ToolError(subject + " is a damaged installer database: " + e.what());
     } catch (const image::FormatError& e) {
         throw ToolError(subject + " is a damaged compound file, no installer package: " + e.what());
     }

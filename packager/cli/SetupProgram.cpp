@@ -12,6 +12,7 @@ SetupProgram::SetupProgram(const std::string& path) : file(path, "file") {
     }
     try {
         pe.reset(new image::PeFile(file.data(), file.size()));
+        pe->checkLayout();
         resources.reset(new image::ResourceTree(image::ResourceTree::read(*pe)));
     } catch (const image::FormatError& e) {
         throw ToolError(quoted(path) + " is a damaged executable: " + e.what());

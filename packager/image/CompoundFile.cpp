@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "FormatError.h"
+#include "InstallerTables.h"
 
 namespace image {
 namespace CompoundFile {
@@ -29,6 +33,15 @@ constexpr std::uint32_t kFatSector = 0xFFFFFFFD;
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+
+// What the installer libraries' directory readers survive, with room to
+// spare: libgsf recurses along every sibling and child link (about 300 bytes
+// of stack a link) and sorts each entry into a list (time growing with the
+// square of the entries: 8,192 take it about a second). Writers that chain
+// all siblings make the depth as large as a storage's streams, so the depth
+// allows half the entries.
+constexpr std::uint64_t kMaxEntries = 8192;
+constexpr std::uint32_t kMaxDepth = 4096;
 
 enum EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
 
@@ -107,7 +120,12 @@ public:
         for (std::uint32_t id : streams) {
             checkStream(id);
         }
-        return kindOf(entry(0) + 0x50);
+        const Kind kind = kindOf(entry(0) + 0x50);
+        if (kind == Kind::Package) {
+            InstallerTables::check(
+                RootStreams(data, sectorShift, std::move(miniStream), std::move(rootStreams)));
+        }
+        return kind;
     }
 
 private:
@@ -131,6 +149,9 @@ private:
     std::vector<std::uint32_t> miniStream;
     std::vector<std::uint32_t> miniFat;
     std::vector<std::uint32_t> miniOwner;
+
+    std::map<std::u16string, RootStreams::Stream> rootStreams;
+    std::unordered_map<std::uint32_t, RootStreams::Stream*> rootById;
 
     void readHeader() {
         if (!hasSignature(data, size)) {
@@ -331,32 +352,48 @@ private:
 
     // The storages and streams reachable from the root: each entry at most
     // once, so that a cycle through sibling or child links is caught, and the
-    // walk takes as many steps as the directory has entries.
+    // walk takes as many steps as the directory has entries. The installer
+    // library's reader recurses along every link and sorts each entry into
+    // place: the tree's depth costs it stack, its entries time squared.
     std::vector<std::uint32_t> walkTree() {
         std::vector<std::uint32_t> streams;
         std::vector<bool> reached(entryCount, false);
         reached[0] = true;
-        // (entry, the entry that points at it)
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> pending;
-        const auto follow = [&](const std::uint8_t* from, std::uint32_t fromId, std::size_t field) {
-            const std::uint32_t id = le32(from + field);
+        struct Link {
+            std::uint32_t id;
+            std::uint32_t from;
+            std::uint32_t depth;
+            std::uint32_t storage;
+        };
+        std::vector<Link> pending;
+        std::uint64_t entries = 0;
+        const auto follow = [&](const Link& at, std::size_t field, std::uint32_t storage) {
+            const std::uint32_t id = le32(entry(at.id) + field);
             if (id != kNoEntry) {
-                pending.emplace_back(id, fromId);
+                pending.push_back({id, at.id, at.depth + 1, storage});
             }
         };
-        follow(entry(0), 0, 0x4C);
+        follow({0, 0, 0, 0}, 0x4C, 0);
         while (!pending.empty()) {
-            const auto [id, from] = pending.back();
+            const Link link = pending.back();
             pending.pop_back();
+            const std::uint32_t id = link.id;
             if (id >= entryCount) {
-                fail("directory entry " + num(from) + " points at entry " + num(id) +
+                fail("directory entry " + num(link.from) + " points at entry " + num(id) +
                      ", beyond the directory's " + num(entryCount) + " entries");
             }
             if (reached[id]) {
-                fail("directory entry " + num(id) + " is reached twice (from entry " + num(from) +
-                     "): the directory tree has a cycle");
+                fail("directory entry " + num(id) + " is reached twice (from entry " +
+                     num(link.from) + "): the directory tree has a cycle");
             }
             reached[id] = true;
+            if (++entries > kMaxEntries) {
+                fail("the directory tree has more than " + num(kMaxEntries) + " entries");
+            }
+            if (link.depth > kMaxDepth) {
+                fail("the directory tree is more than " + num(kMaxDepth) +
+                     " links deep (at entry " + num(id) + ")");
+            }
             const std::uint8_t* e = entry(id);
             const std::uint16_t nameSize = le16(e + 0x40);
             if (nameSize > 64 || nameSize % 2 != 0) {
@@ -365,19 +402,36 @@ private:
             }
             switch (e[0x42]) {
                 case kStorage:
-                    follow(e, id, 0x4C);
+                    follow(link, 0x4C, id);
                     break;
                 case kStream:
                     streams.push_back(id);
+                    if (link.storage == 0) {
+                        rootStream(id);
+                    }
                     break;
                 default:
-                    fail("directory entry " + num(id) + " (reached from entry " + num(from) +
+                    fail("directory entry " + num(id) + " (reached from entry " + num(link.from) +
                          ") is neither a storage nor a stream (type " + num(e[0x42]) + ")");
             }
-            follow(e, id, 0x44);
-            follow(e, id, 0x48);
+            follow(link, 0x44, link.storage);
+            follow(link, 0x48, link.storage);
         }
         return streams;
+    }
+
+    void rootStream(std::uint32_t id) {
+        const std::uint8_t* e = entry(id);
+        std::u16string name;
+        for (std::uint16_t i = 0; i + 2 < le16(e + 0x40); i += 2) {
+            name.push_back(static_cast<char16_t>(le16(e + i)));
+        }
+        const auto placed = rootStreams.emplace(name, RootStreams::Stream());
+        if (!placed.second) {
+            fail("directory entry " + num(id) +
+                 " holds a second stream of the same name in the root storage");
+        }
+        rootById.emplace(id, &placed.first->second);
     }
 
     // The root entry's stream holds the small streams, in 64-byte mini sectors.
@@ -430,19 +484,19 @@ private:
         }
         const std::uint32_t start = le32(e + 0x74);
         if (bytes >= kMiniStreamCutoff) {
-            checkSectors(chain(start, what), bytes, what);
+            std::vector<std::uint32_t> sectors = chain(start, what);
+            checkSectors(sectors, bytes, what);
+            keep(id, bytes, false, std::move(sectors));
             return;
         }
         // A mini chain: its sectors lie inside the mini stream, whose own
-        // sectors were checked against the file.
+        // sectors were checked against the file. The readers follow it to its
+        // end mark, past the sectors the size needs.
         ++walks;
         const std::uint64_t needed = ceilDiv(bytes, kMiniSectorSize);
+        std::vector<std::uint32_t> sectors;
         std::uint64_t count = 0;
-        for (std::uint32_t sector = start; count < needed; ++count) {
-            if (sector == kEndOfChain) {
-                fail(what + " is " + num(bytes) + " bytes, but its mini sector chain holds only " +
-                     num(count * kMiniSectorSize));
-            }
+        for (std::uint32_t sector = start; needed != 0 && sector != kEndOfChain; ++count) {
             if (sector > kMaxSector) {
                 fail("the mini sector chain of " + what +
                      " is broken: it reaches a sector marked " + markName(sector));
@@ -451,8 +505,9 @@ private:
                 fail("the mini sector chain of " + what + " leads to mini sector " + num(sector) +
                      ", beyond the mini FAT's " + num(miniFat.size()) + " entries");
             }
-            const std::uint64_t used =
-                count + 1 < needed ? kMiniSectorSize : bytes - count * kMiniSectorSize;
+            const std::uint64_t used = count + 1 < needed    ? kMiniSectorSize
+                                       : count + 1 == needed ? bytes - count * kMiniSectorSize
+                                                             : 0;
             if (sector >= miniOwner.size() ||
                 std::uint64_t{sector} * kMiniSectorSize + used > miniStreamSize) {
                 fail("the mini sector chain of " + what + " leads to mini sector " + num(sector) +
@@ -466,7 +521,24 @@ private:
                      ", which belongs to another stream");
             }
             miniOwner[sector] = walks;
+            sectors.push_back(sector);
             sector = miniFat[sector];
+        }
+        if (count < needed) {
+            fail(what + " is " + num(bytes) + " bytes, but its mini sector chain holds only " +
+                 num(count * kMiniSectorSize));
+        }
+        keep(id, bytes, true, std::move(sectors));
+    }
+
+    // The root storage's streams, for the reading of an installer database.
+    void keep(std::uint32_t id, std::uint64_t bytes, bool mini,
+              std::vector<std::uint32_t> sectors) {
+        const auto found = rootById.find(id);
+        if (found != rootById.end()) {
+            found->second->size = bytes;
+            found->second->mini = mini;
+            found->second->sectors = std::move(sectors);
         }
     }
 
@@ -485,6 +557,51 @@ private:
 };
 
 }  // namespace
+
+RootStreams::RootStreams(const std::uint8_t* data, unsigned sectorShift,
+                         std::vector<std::uint32_t> miniStream,
+                         std::map<std::u16string, Stream> streams)
+    : data(data),
+      sectorShift(sectorShift),
+      miniStream(std::move(miniStream)),
+      streams(std::move(streams)) {}
+
+bool RootStreams::size(const std::u16string& name, std::uint64_t& bytes) const {
+    const auto found = streams.find(name);
+    if (found == streams.end()) {
+        return false;
+    }
+    bytes = found->second.size;
+    return true;
+}
+
+std::vector<std::uint8_t> RootStreams::read(const std::u16string& name) const {
+    std::vector<std::uint8_t> bytes;
+    const auto found = streams.find(name);
+    if (found == streams.end()) {
+        return bytes;
+    }
+    const Stream& stream = found->second;
+    bytes.reserve(stream.size);
+    const std::uint64_t sectorSize = std::uint64_t{1} << sectorShift;
+    const std::uint64_t unit = stream.mini ? kMiniSectorSize : sectorSize;
+    for (std::uint32_t sector : stream.sectors) {
+        if (bytes.size() >= stream.size) {
+            break;
+        }
+        const std::uint64_t take = std::min<std::uint64_t>(unit, stream.size - bytes.size());
+        std::uint64_t offset = 0;
+        if (stream.mini) {
+            const std::uint64_t inMini = std::uint64_t{sector} * kMiniSectorSize;
+            offset = ((std::uint64_t{miniStream[inMini >> sectorShift]} + 1) << sectorShift) +
+                     (inMini & (sectorSize - 1));
+        } else {
+            offset = (std::uint64_t{sector} + 1) << sectorShift;
+        }
+        bytes.insert(bytes.end(), data + offset, data + offset + take);
+    }
+    return bytes;
+}
 
 bool hasSignature(const std::uint8_t* data, std::uint64_t size) {
     return data != nullptr && size >= sizeof kSignature &&

@@ -23,6 +23,10 @@ std::uint64_t rawExtent(const PeFile::Section& s) {
     return s.virtualSize != 0 ? std::min(s.virtualSize, s.sizeOfRawData) : s.sizeOfRawData;
 }
 
+bool powerOfTwo(std::uint64_t value) {
+    return value != 0 && (value & (value - 1)) == 0;
+}
+
 }  // namespace
 
 bool PeFile::hasSignature(const std::uint8_t* data, std::uint64_t size) noexcept {
@@ -137,6 +141,48 @@ ByteView PeFile::atRva(std::uint32_t rva, std::uint64_t size, const char* what) 
                           " bytes) lies outside the file, which is cut short");
     }
     return ByteView(file.data() + offset, size);
+}
+
+void PeFile::checkLayout() const {
+    if (!powerOfTwo(fileAlign) || fileAlign < 512 || fileAlign > 0x10000) {
+        throw FormatError("its file alignment " + hex(fileAlign) +
+                          " is not a power of two from 512 to 64 KiB");
+    }
+    if (!powerOfTwo(sectionAlign) || sectionAlign < fileAlign) {
+        throw FormatError("its section alignment " + hex(sectionAlign) +
+                          " is not a power of two at least its file alignment " + hex(fileAlign));
+    }
+    const std::uint64_t headers = headersSize;
+    if (headers == 0 || headers > file.size() || headers > imageSize) {
+        throw FormatError("its headers' size " + hex(headers) +
+                          " does not fit in the file and the image");
+    }
+    if (sectionList.empty()) {
+        throw FormatError("it has no sections");
+    }
+    const std::uint64_t tableEnd = sectionsOffset + sectionHeaderSize * sectionList.size();
+    if (tableEnd > headers) {
+        throw FormatError("its section table of " + std::to_string(sectionList.size()) +
+                          " sections runs to " + hex(tableEnd) + ", past the headers' size " +
+                          hex(headers));
+    }
+    for (const Section& s : sectionList) {
+        const std::string which = "section " + hex(s.virtualAddress);
+        if (s.sizeOfRawData != 0 &&
+            (s.pointerToRawData < headers ||
+             std::uint64_t(s.pointerToRawData) + s.sizeOfRawData > file.size())) {
+            throw FormatError("the data of " + which + " at " + hex(s.pointerToRawData) + " (" +
+                              hex(s.sizeOfRawData) + " bytes) lies outside the file's sections");
+        }
+        // The loader maps SizeOfRawData bytes of a section whose VirtualSize is 0.
+        const std::uint64_t extent = s.virtualSize != 0 ? s.virtualSize : s.sizeOfRawData;
+        const std::uint64_t end =
+            std::uint64_t(s.virtualAddress) + std::max<std::uint64_t>(extent, 1);
+        if (s.virtualAddress < headers || s.virtualAddress % sectionAlign != 0 || end > imageSize) {
+            throw FormatError(which + " (" + hex(extent) + " bytes) is misplaced in the image of " +
+                              hex(imageSize) + " bytes");
+        }
+    }
 }
 
 }  // namespace image

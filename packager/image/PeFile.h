@@ -12,7 +12,7 @@ namespace image {
 // with every offset checked; nothing is copied, so the bytes must outlive the
 // object. Raises FormatError when the file is no PE32+ image or its headers,
 // section table or data directories lie outside it. What a stub needs beyond
-// that is Stub::check's.
+// checkLayout is Stub::check's.
 class PeFile {
 public:
     static constexpr std::uint16_t machineAmd64 = 0x8664;
@@ -43,6 +43,14 @@ public:
     static bool hasSignature(const std::uint8_t* data, std::uint64_t size) noexcept;
 
     ByteView bytes() const noexcept { return file; }
+
+    // What the loader needs of the layout, for any program the tool reads
+    // as a whole: file and section alignments powers of two within the
+    // format's limits (512 B to 64 KiB for files, SectionAlignment at least
+    // FileAlignment), the headers and the section table within SizeOfHeaders,
+    // the file and the image, each section's data inside the file and the
+    // section inside the image at its alignment. Raises FormatError.
+    void checkLayout() const;
 
     std::uint16_t machine() const noexcept { return machineType; }
     std::uint16_t characteristics() const noexcept { return fileCharacteristics; }

@@ -20,10 +20,8 @@ namespace Stub {
 extern const char16_t markName[];
 
 // Checks that a setup program can be made from the image: PE32+ for x64, the
-// GUI subsystem, no DLL, file and section alignments powers of two within
-// the format's limits (512 B to 64 KiB for files, SectionAlignment at least
-// FileAlignment), headers and sections inside the file and the image, room
-// for one more section header, no signature, no package yet, and Brumlet's
+// GUI subsystem, no DLL, the layout PeFile::checkLayout asks of any program,
+// room for one more section header, no signature, no package yet, and Brumlet's
 // mark. Raises StubRefusal for a program that is no stub, FormatError for
 // damage.
 void check(const PeFile& image, const ResourceTree& resources);

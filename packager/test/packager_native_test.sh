@@ -116,6 +116,14 @@ cp "$small" "$work/pkg/small.msi"
 printf 'no package' >"$work/pkg/text.msi"
 head -c 4000 "$icon" >"$work/pkg/cut.ico"
 mkdir -p "$work/pkg/folder.msi"
+# Packages the check refuses before either installer library sees them.
+for change in chain:40000 'minitail:!_Columns' 'poke:!_Columns:0:0x8000' 'drop:!_Tables'; do
+    python3 "$src/packager/test/compound_rewrite.py" "$small" "$work/pkg/bad.msi" "$change" ||
+        fail "rewrite $change"
+    expect_same info "$work/pkg/bad.msi"
+    expect_same wrap "$work/pkg/bad.msi" -o "$work/pkg/x.exe" --stub "$stub"
+done
+rm -f "$work/pkg/bad.msi"
 cases=(
     ""
     "--help"

@@ -176,7 +176,8 @@ mkdir -p "$bad"
 size="$(stat -c %s "$pkg")"
 entry=$(($(offset_of "$setup" "$(le32 "$size")"'\x00\x00\x00\x00\x00\x00\x00\x00') - 4))
 start="$(offset_of "$setup" '\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1')"
-for name in past-end empty code random damaged; do cp "$setup" "$bad/$name.exe"; done
+for name in past-end empty code random damaged sections; do cp "$setup" "$bad/$name.exe"; done
+put "$bad/sections.exe" $(($(u32 "$setup" 60) + 6)) '\xC8\x00' # 200 sections, over the first
 put "$bad/past-end.exe" $((entry + 4)) "$(le32 $((size + 65536)))"
 put "$bad/empty.exe" $((entry + 4)) "$(le32 0)"
 put "$bad/code.exe" "$entry" "$(le32 4096)" # the start of .text
@@ -195,6 +196,7 @@ $bad/past-end.exe|is a damaged executable: .*runs past the end
 $bad/cut.exe|is a damaged executable: .*(outside|past the end)
 $bad/head.exe|is a damaged executable
 $bad/dos.exe|is a damaged executable
+$bad/sections.exe|is a damaged executable: its section table of 200 sections runs to .*, past the headers
 $bad/empty.exe|the package inside '.*' is not a Windows Installer package
 $bad/code.exe|the package inside '.*' is not a Windows Installer package
 $bad/random.exe|the package inside '.*' is not a Windows Installer package
@@ -239,6 +241,19 @@ compound "$bad/lang.mst" 82
 compound "$bad/other.msi" 99
 head -c $((size / 2)) "$pkg" >"$bad/cut.msi"
 head -c 600 "$pkg" >"$bad/stump.msi"
+# What the installer libraries do not survive: a package's streams written
+# again in one sibling chain or in a tree too large, a mini chain's tail past
+# the mini FAT, a damaged table catalogue (_Columns: 140 rows, the column
+# numbers at byte 280), no _Tables, a package class with no streams at all.
+compound "$bad/bare.msi" 84
+rewrite() { python3 "$src/packager/test/compound_rewrite.py" "$pkg" "$bad/$1" "${@:2}" || fail "rewrite $1"; }
+rewrite chain.msi chain:40000
+rewrite wide.msi wide:100000
+rewrite mini-tail.msi 'minitail:!_Columns'
+rewrite columns-cut.msi 'cut:!_Columns:1001'
+rewrite columns-table.msi 'poke:!_Columns:0:0x8000'
+rewrite columns-number.msi 'poke:!_Columns:280:0xFFFF'
+rewrite no-tables.msi 'drop:!_Tables'
 while IFS='|' read -r name pattern; do
     refuse 1 "$pattern" "$empty" wrap "$bad/$name" -o "$empty/s.exe"
     refuse 1 "$pattern" "$empty" info "$bad/$name"
@@ -249,6 +264,14 @@ lang.mst|'.*/lang\.mst' is a transform \(\.mst\), not an installer package
 other.msi|is a compound file but not a Windows Installer package
 cut.msi|(is a damaged compound file|cannot be opened as an installer database)
 stump.msi|is a damaged compound file
+bare.msi|is a damaged installer database: it has no _StringPool stream
+chain.msi|is a damaged compound file.*: the directory tree is more than 4096 links deep
+wide.msi|is a damaged compound file.*: the directory tree has more than 8192 entries
+mini-tail.msi|is a damaged compound file.*: the mini sector chain of .* beyond the mini FAT
+columns-cut.msi|is a damaged installer database: the _Columns stream is 1001 bytes
+columns-table.msi|is a damaged installer database: the _Columns row 1's table refers to string 32768
+columns-number.msi|is a damaged installer database: the _Columns row 1 gives table '.*' column number 32767
+no-tables.msi|is a damaged installer database: it has no _Tables stream
 END
 
 # Stubs: another GUI program, and copies of the real stub with one header

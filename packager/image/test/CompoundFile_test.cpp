@@ -22,8 +22,9 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kEnd = 0xFFFFFFFE;
 constexpr std::uint32_t kFree = 0xFFFFFFFF;
 
-const std::uint8_t kPackageClass[16] = {0x84, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                        0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+// A class of no installer file: the streams here hold no database tables.
+const std::uint8_t kOtherClass[16] = {0x83, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                      0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
 // A small compound file laid out plainly, with the places a test damages:
 //   sector 0 the FAT, 1 the directory (root; "small", 100 bytes, and "tiny",
@@ -77,8 +78,7 @@ struct Sample {
             put32(entry(id) + 0x4C, kFree);
         }
         setEntry(0, u"Root Entry", 5, 3, 192);
-        std::copy(std::begin(kPackageClass), std::end(kPackageClass),
-                  file.begin() + entry(0) + 0x50);
+        std::copy(std::begin(kOtherClass), std::end(kOtherClass), file.begin() + entry(0) + 0x50);
         put32(entry(0) + 0x4C, 1);
         setEntry(1, u"small", 2, 0, 100);
         put32(entry(1) + 0x44, 2);
@@ -230,6 +230,16 @@ const DamageCase kDamageCases[] = {
      "runs into mini sector 1, which belongs to another stream"},
     {"mini FAT count beyond its chain", 3, [](Sample& s) { s.put32(0x40, 2); },
      "the header counts 2 mini FAT sectors, but their chain holds 1"},
+    {"mini chain goes on past the mini FAT", 3, [](Sample& s) { s.setMiniFat(2, 1000); },
+     "the mini sector chain of the stream of directory entry 2 leads to mini sector 1000, "
+     "beyond the mini FAT's 128 entries"},
+    {"mini chain goes on past the mini stream", 3, [](Sample& s) { s.setMiniFat(1, 5); },
+     "the mini sector chain of the stream of directory entry 1 leads to mini sector 5, "
+     "outside the 192-byte mini stream"},
+    {"two streams of one name", 3, [](Sample& s) { s.setEntry(2, u"small", 2, 2, 10); },
+     "directory entry 2 holds a second stream of the same name in the root storage"},
+    {"package without tables", 3, [](Sample& s) { s.file[s.entry(0) + 0x50] = 0x84; },
+     "it has no _StringPool stream"},
 };
 
 TEST(CompoundFileTest, RefusesDamagedFilesWithWhatIsWrong) {
@@ -252,8 +262,7 @@ TEST(CompoundFileTest, TellsTheKindByTheRootsClass) {
     const struct {
         std::uint8_t firstByte;
         Kind kind;
-    } cases[] = {
-        {0x84, Kind::Package}, {0x86, Kind::Patch}, {0x82, Kind::Transform}, {0x83, Kind::Other}};
+    } cases[] = {{0x86, Kind::Patch}, {0x82, Kind::Transform}, {0x83, Kind::Other}};
     for (unsigned version : {3u, 4u}) {
         for (const auto& c : cases) {
             Sample sample(version);
@@ -271,14 +280,91 @@ TEST(CompoundFileTest, IgnoresTheHighHalfOfVersion3Sizes) {
     Sample sample(3);
     sample.put32(sample.entry(3) + 0x7C, 0xDEADBEEF);
     sample.put32(sample.entry(0) + 0x7C, 0xFFFFFFFF);
-    EXPECT_EQ(check(sample.file), Kind::Package);
+    EXPECT_EQ(check(sample.file), Kind::Other);
 }
 
 TEST(CompoundFileTest, AcceptsALastSectorCutAfterItsData) {
     // The big stream uses 392 bytes of its last sector.
     Sample sample(3);
     sample.file.resize(sample.file.size() - 512 + 392);
-    EXPECT_EQ(check(sample.file), Kind::Package);
+    EXPECT_EQ(check(sample.file), Kind::Other);
+}
+
+// A version 3 file of `count` empty streams under the root, hung in one chain
+// of right siblings or in a balanced tree, made at test time.
+Bytes directoryOf(std::uint32_t count, bool chained) {
+    const std::uint64_t dirSectors = (count + 1 + 3) / 4;
+    std::uint64_t fatSectors = 1;
+    while (fatSectors * 128 < fatSectors + dirSectors) {
+        ++fatSectors;
+    }
+    Sample s;
+    s.file.assign((1 + fatSectors + dirSectors) * 512, 0);
+    std::copy_n(Sample().file.begin(), 0x4C, s.file.begin());
+    s.put32(0x2C, fatSectors);
+    s.put32(0x30, fatSectors);
+    s.put32(0x3C, kEnd);
+    s.put32(0x40, 0);
+    for (std::uint64_t i = 0; i < 109; ++i) {
+        s.put32(0x4C + 4 * i, i < fatSectors ? i : kFree);
+    }
+    for (std::uint64_t i = 0; i < fatSectors * 128; ++i) {
+        const std::uint64_t last = fatSectors + dirSectors - 1;
+        s.put32(512 + 4 * i, i < fatSectors ? 0xFFFFFFFD
+                             : i < last     ? i + 1
+                             : i == last    ? kEnd
+                                            : kFree);
+    }
+    const auto at = [&](std::uint32_t id) { return (1 + fatSectors) * 512 + 128 * id; };
+    for (std::uint32_t id = 0; id < dirSectors * 4; ++id) {
+        for (std::size_t link : {0x44, 0x48, 0x4C}) {
+            s.put32(at(id) + link, kFree);
+        }
+        if (id <= count) {
+            const std::string digits = std::to_string(id);
+            const std::u16string name =
+                id == 0 ? u"Root Entry" : std::u16string(digits.begin(), digits.end());
+            for (std::size_t i = 0; i < name.size(); ++i) {
+                s.put16(at(id) + 2 * i, name[i]);
+            }
+            s.put16(at(id) + 0x40, static_cast<std::uint16_t>(2 * name.size() + 2));
+            s.file[at(id) + 0x42] = id == 0 ? 5 : 2;
+            s.put32(at(id) + 0x74, kEnd);
+        }
+    }
+    const std::function<std::uint32_t(std::uint32_t, std::uint32_t)> balance =
+        [&](std::uint32_t first, std::uint32_t end) -> std::uint32_t {
+        if (first >= end) {
+            return kFree;
+        }
+        const std::uint32_t middle = first + (end - first) / 2;
+        s.put32(at(middle) + 0x44, balance(first, middle));
+        s.put32(at(middle) + 0x48, balance(middle + 1, end));
+        return middle;
+    };
+    for (std::uint32_t id = 1; chained && id < count; ++id) {
+        s.put32(at(id) + 0x48, id + 1);
+    }
+    s.put32(at(0) + 0x4C, chained ? 1 : balance(1, count + 1));
+    return s.file;
+}
+
+TEST(CompoundFileTest, BoundsTheDirectoryTreesDepthAndEntries) {
+    const struct {
+        std::uint32_t count;
+        bool chained;
+        const char* expected;
+    } cases[] = {
+        {4096, true, "<no error>"},
+        {4097, true, "the directory tree is more than 4096 links deep (at entry 4097)"},
+        {8192, false, "<no error>"},
+        {8193, false, "the directory tree has more than 8192 entries"},
+    };
+    for (const auto& c : cases) {
+        const Bytes file = directoryOf(c.count, c.chained);
+        EXPECT_EQ(bmtest::errorOf([&] { EXPECT_EQ(check(file), Kind::Other); }), c.expected)
+            << c.count << (c.chained ? " chained" : " balanced");
+    }
 }
 
 TEST(CompoundFileTest, AcceptsPackagesMadeByWixl) {

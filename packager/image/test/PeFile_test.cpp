@@ -124,7 +124,24 @@ INSTANTIATE_TEST_SUITE_P(
                    put32(b, sectionTable + 8, 0x2000);
                    put32(b, sizeOfImage, 0xffffffff);
                },
-               "section 0xfffff000 (0x2000 bytes) is misplaced"}));
+               "section 0xfffff000 (0x2000 bytes) is misplaced"},
+        Damage{"section of VirtualSize 0 mapped past the image",
+               [](Bytes& b) {
+                   put32(b, second + 8, 0);
+                   put32(b, sizeOfImage, rsrcRva + 0x10);
+               },
+               "section 0x2000 (0x200 bytes) is misplaced in the image of 0x2010 bytes"}));
+
+// Setup programs are read with the stub's layout checks, without its mark.
+TEST(PeFile, ChecksTheLayoutOfAnyProgram) {
+    Bytes b = bareImage();
+    EXPECT_EQ(bmtest::errorOf([&] { image::PeFile(b.data(), b.size()).checkLayout(); }),
+              "<no error>");
+    put16(b, numberOfSections, 20);
+    EXPECT_THAT(bmtest::errorOf([&] { image::PeFile(b.data(), b.size()).checkLayout(); }),
+                testing::HasSubstr("its section table of 20 sections runs to 0x468, past the "
+                                   "headers' size 0x400"));
+}
 
 TEST(PeFile, ReadsTheHeadersOfAValidImage) {
     const Bytes b = stubImage();
