@@ -124,9 +124,9 @@ expect_code 0 "package held after msiexec"
 unset BRUMLET_STANDIN_HOLD
 
 # --- A temporary folder of 250 characters, so that the package path is
-# longer than MAX_PATH: no check of the folder is bound to that length. Not
-# more, wherever the build tree lies: a TEMP longer than MAX_PATH is refused
-# by GetTempPathW itself.
+# longer than MAX_PATH: msiexec gets the short form, which Wine gives every
+# long name. Not more, wherever the build tree lies: a TEMP longer than
+# MAX_PATH is refused by GetTempPathW itself.
 saved_temp_dir="$temp_dir"
 temp_dir="$PWD/long"
 while :; do
@@ -136,10 +136,39 @@ while :; do
 done
 run_standin 0 "hello setup.exe" /qn
 expect_code 0 "long temporary folder"
-(($(sed -n 2p <<<"$args" | wc -c) > 261)) || fail "long temporary folder: package path not long:"$'\n'"$args"
+package="$(sed -n 2p <<<"$args")"
+[[ ${#package} -lt 260 && "$package" == *'.tmp\main.msi' ]] ||
+    fail "long temporary folder: msiexec got ${#package} characters: $package"
 cmp -s "$report.msi" "$hello_msi" || fail "long temporary folder: msiexec did not find the embedded package"
 rm -rf "$PWD/long"
 temp_dir="$saved_temp_dir"
+
+# --- TEMP at the root of a drive, as a RAM disk has it: T:, a drive of this
+# prefix's own, mapped to a folder.
+saved_temp_dir="$temp_dir"
+temp_dir="$PWD/standin drive"
+ln -sfn "$temp_dir" "$WINEPREFIX/dosdevices/t:"
+win_temp_as='T:\' run_standin 0 "hello setup.exe" /qn
+expect_code 0 "TEMP at a drive root"
+expect_quiet "TEMP at a drive root"
+cmp -s "$report.msi" "$hello_msi" || fail "TEMP at a drive root: msiexec did not find the embedded package"
+rm -f "$WINEPREFIX/dosdevices/t:"
+rm -rf "$temp_dir"
+temp_dir="$saved_temp_dir"
+
+# --- Folders nested 10,000 deep in the package's folder while msiexec runs:
+# the removal empties 64 levels and leaves the rest with a warning, quickly,
+# and the run's exit code stays msiexec's.
+export BRUMLET_STANDIN_NEST=10000 BRUMLET_DEBUG=true
+allow_left=1 run_standin 1603 "hello setup.exe" /qn
+unset BRUMLET_STANDIN_NEST BRUMLET_DEBUG
+expect_code 1603 "deep folders"
+expect_line_in_re 'nested=10000\r?' "$report" "deep folders"
+expect_match_in '^\[WARNING\] PackageFolder\.cpp:[0-9]+: \[.*\.tmp\] directory could not be deleted: \[.*\.tmp(\\d){65}\] lies more than 64 folders deep, and is not followed\. It stays behind$' \
+    "$err" "deep folders"
+[[ "$(ls -A "$temp_dir"/*.tmp)" == d && "$(find "$temp_dir" -name d | wc -l)" == 10000 ]] ||
+    fail "deep folders: not just the nested folders left: $(find "$temp_dir" -maxdepth 3)"
+rm -rf "$temp_dir"
 
 # --- A full disk is reported with the file and the system's reason. Needs a
 # small file system of its own, which only root can mount.
