@@ -15,6 +15,9 @@
 //                           the package open after this one has exited
 //   BRUMLET_STANDIN_WAIT_MS milliseconds to wait before exiting (default 0),
 //                           so the benchmark can look at its parent meanwhile
+//   BRUMLET_STANDIN_PUT     a folder to move into the package's folder, as
+//                           another process of the user may while msiexec
+//                           runs; reported as "put=done" or "put=refused"
 //   BRUMLET_STANDIN_NEST    a number of folders "d" to nest one in another in
 //                           the package's folder, each made from a handle of
 //                           the one above, as no path reaches that deep;
@@ -169,6 +172,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
                 report.line("nested",
                             std::to_wstring(
                                 nest(folderOf(package), std::wcstoul(depth.c_str(), nullptr, 10))));
+            }
+            const std::wstring put = env(L"BRUMLET_STANDIN_PUT");
+            if (!put.empty()) {
+                const std::wstring to = folderOf(package) + put.substr(put.find_last_of(L'\\'));
+                report.line("put", MoveFileExW(put.c_str(), to.c_str(), 0) ? "done" : "refused");
             }
             const std::wstring hold = env(L"BRUMLET_STANDIN_HOLD");
             if (!hold.empty()) {
