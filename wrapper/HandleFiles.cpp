@@ -92,6 +92,20 @@ bool tryFileIndex(HANDLE handle, ULONGLONG& index) {
     return true;
 }
 
+// The index of the folder in which the final path `path` names its object.
+bool folderIndexOf(const tstring& path, ULONGLONG& index) {
+    const size_t separator = path.find_last_of(L'\\');
+    if (separator == tstring::npos) {
+        return false;
+    }
+    // With its separator: the root of a drive or share is opened as a folder.
+    const UniqueHandle folder(
+        CreateFileW(path.substr(0, separator + 1).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return folder && tryFileIndex(folder.get(), index);
+}
+
 }  // namespace
 
 UniqueHandle openAt(HANDLE folder, const tstring& name, ACCESS_MASK access, ULONG share,
@@ -144,8 +158,8 @@ tstring childPath(const tstring& folder, const tstring& name) {
 }
 
 Identity judge(const Sighting& seen) {
-    // This program makes no links.
-    if (isReparsePoint(seen.heldAttributes)) {
+    // This program makes no links, and moves nothing.
+    if (isReparsePoint(seen.heldAttributes) || seen.heldElsewhere) {
         return Identity::Other;
     }
     if (seen.pathAttributes == INVALID_FILE_ATTRIBUTES) {
@@ -173,6 +187,13 @@ Identity identityAt(HANDLE handle, const tstring& final, const tstring& path) {
     tstring actual;
     seen.heldSpelledAlike =
         tryFinalPath(handle, actual) && tstrings::equals(actual, final, tstrings::IgnoreCase);
+    // Wine shows a link to a file only here: the held object, reached
+    // through it, lies in the folder of the link's target.
+    ULONGLONG heldFolder = 0;
+    ULONGLONG expectedFolder = 0;
+    seen.heldElsewhere = !seen.heldSpelledAlike && !actual.empty() &&
+                         folderIndexOf(actual, heldFolder) &&
+                         folderIndexOf(final, expectedFolder) && heldFolder != expectedFolder;
     // By path: the attributes show a link to a folder under Wine too.
     seen.pathAttributes = GetFileAttributesW(path.c_str());
     if (seen.pathAttributes != INVALID_FILE_ATTRIBUTES) {

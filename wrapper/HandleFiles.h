@@ -60,6 +60,10 @@ struct Sighting {
     ULONGLONG heldIndex = 0;
     // The held object's final path is the expected one.
     bool heldSpelledAlike = false;
+    // The held object's final path lies in another folder than the
+    // expected one: the folders' indexes differ. It was moved, or reached
+    // through a link.
+    bool heldElsewhere = false;
     // INVALID_FILE_ATTRIBUTES when the path leads nowhere.
     DWORD pathAttributes = INVALID_FILE_ATTRIBUTES;
     bool pathOpened = false;

@@ -177,23 +177,24 @@ TEST_F(Package, PathsAsTheSystemGivesThemAreJoinedAndHandedOutPlain) {
 TEST_F(Package, OnlyAnotherObjectAtThePathIsTakenForAnotherProcesssDoing) {
     const DWORD folder = FILE_ATTRIBUTE_DIRECTORY;
     const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    // Held attributes, index, spelled alike; at the path: attributes,
-    // opened, index, spelled alike.
+    // Held attributes, index, spelled alike, elsewhere; at the path:
+    // attributes, opened, index, spelled alike.
     const struct {
         Sighting seen;
         Identity expected;
     } cases[] = {
-        {{folder, 7, true, folder, true, 7, true}, Identity::Same},
-        {{folder, 7, true, folder, true, 8, true}, Identity::Other},
-        {{folder, 7, true, link, true, 7, true}, Identity::Other},
-        {{folder, 7, true, FILE_ATTRIBUTE_NORMAL, true, 7, true}, Identity::Other},
-        {{link, 7, true, folder, true, 7, true}, Identity::Other},
+        {{folder, 7, true, false, folder, true, 7, true}, Identity::Same},
+        {{folder, 7, true, false, folder, true, 8, true}, Identity::Other},
+        {{folder, 7, true, false, link, true, 7, true}, Identity::Other},
+        {{folder, 7, true, false, FILE_ATTRIBUTE_NORMAL, true, 7, true}, Identity::Other},
+        {{link, 7, true, false, folder, true, 7, true}, Identity::Other},
+        {{folder, 7, false, true, folder, true, 7, true}, Identity::Other},
         // A subst drive, a short name, a server's own spelling: the same
-        // object, no proof of anything.
-        {{folder, 7, false, folder, true, 7, true}, Identity::Unknown},
-        {{folder, 7, true, folder, true, 7, false}, Identity::Unknown},
-        {{folder, 7, true, INVALID_FILE_ATTRIBUTES, false, 0, false}, Identity::Unknown},
-        {{folder, 7, true, folder, false, 0, false}, Identity::Unknown},
+        // object in the same folder, no proof of anything.
+        {{folder, 7, false, false, folder, true, 7, true}, Identity::Unknown},
+        {{folder, 7, true, false, folder, true, 7, false}, Identity::Unknown},
+        {{folder, 7, true, false, INVALID_FILE_ATTRIBUTES, false, 0, false}, Identity::Unknown},
+        {{folder, 7, true, false, folder, false, 0, false}, Identity::Unknown},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.expected, judge(c.seen))
