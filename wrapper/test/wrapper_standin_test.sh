@@ -127,19 +127,33 @@ unset BRUMLET_STANDIN_HOLD
 # longer than MAX_PATH: msiexec gets the short form, which Wine gives every
 # long name. Not more, wherever the build tree lies: a TEMP longer than
 # MAX_PATH is refused by GetTempPathW itself.
+# Sets $temp_dir to a folder of 250 characters in Windows' form, made of
+# names of $1 characters.
+long_temp() {
+    temp_dir="$PWD/long"
+    while :; do
+        room=$((250 - $(printf '%s' "$(winpath "$temp_dir")" | wc -c) - 1))
+        ((room > 0)) || break
+        temp_dir+="/$(head -c $((room < $1 ? room : $1)) /dev/zero | tr '\0' l)"
+    done
+}
 saved_temp_dir="$temp_dir"
-temp_dir="$PWD/long"
-while :; do
-    room=$((250 - $(printf '%s' "$(winpath "$temp_dir")" | wc -c) - 1))
-    ((room > 0)) || break
-    temp_dir+="/$(head -c $((room < 40 ? room : 40)) /dev/zero | tr '\0' l)"
-done
+long_temp 40
 run_standin 0 "hello setup.exe" /qn
 expect_code 0 "long temporary folder"
 package="$(sed -n 2p <<<"$args")"
 [[ ${#package} -lt 260 && "$package" == *'.tmp\main.msi' ]] ||
     fail "long temporary folder: msiexec got ${#package} characters: $package"
 cmp -s "$report.msi" "$hello_msi" || fail "long temporary folder: msiexec did not find the embedded package"
+rm -rf "$PWD/long"
+# Names that are 8.3 names already have no shorter form.
+long_temp 8
+run_standin 0 "hello setup.exe" /qn
+expect_code -1 "long temporary folder of short names"
+expect_match_in '^\[.*\\main\.msi\] is longer than 259 characters, which Windows Installer may not take, and the volume gives no shorter name for it: set TEMP to a shorter folder$' \
+    "$err" "long temporary folder of short names"
+[[ "$(wc -l <<<"$err")" == 1 && "$args" == "not started" ]] ||
+    fail "long temporary folder of short names: msiexec got: $args; stderr: $err"
 rm -rf "$PWD/long"
 temp_dir="$saved_temp_dir"
 
