@@ -165,6 +165,15 @@ DWORD WINAPI openedOnly(HANDLE, LPWSTR buffer, DWORD size, DWORD flags) {
 }
 
 TEST_F(Package, PathsAsTheSystemGivesThemAreJoinedAndHandedOutPlain) {
+    // A drive as TEMP names its root, not the current folder on it.
+    const tstring drive = dir.substr(0, 2);
+    const tstring before = FileUtils::toAbsolutePath(L"");
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    const tstring atRoot = folderIn(drive, [](PackageFolder&) {});
+    SetCurrentDirectoryW(before.c_str());
+    EXPECT_TRUE(tstrings::equals(drive, dirname(atRoot), tstrings::IgnoreCase)) << atRoot;
+    EXPECT_FALSE(exists(atRoot));
+
     tstring final;
     ASSERT_TRUE(finalPathBy(openedOnly, nullptr, final));
     EXPECT_EQ(L"\\\\server\\share\\Temp\\1.tmp", plainPath(final));

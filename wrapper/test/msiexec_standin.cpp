@@ -18,10 +18,6 @@
 //   BRUMLET_STANDIN_PUT     a folder to move into the package's folder, as
 //                           another process of the user may while msiexec
 //                           runs; reported as "put=done" or "put=refused"
-//   BRUMLET_STANDIN_NEST    a number of folders "d" to nest one in another in
-//                           the package's folder, each made from a handle of
-//                           the one above, as no path reaches that deep;
-//                           reported as "nested=N", the levels made
 //
 // Report lines (UTF-8): "cmdline=" and the raw command line, then one "arg="
 // line per argument after the program name, split as CommandLineToArgvW
@@ -32,7 +28,6 @@
 #include <windows.h>
 
 #include <shellapi.h>
-#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -90,32 +85,6 @@ bool attack(const std::wstring& how, const std::wstring& package) {
     return false;
 }
 
-unsigned long nest(const std::wstring& folder, unsigned long depth) {
-    const ACCESS_MASK access =
-        FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
-    const ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE parent = CreateFileW(folder.c_str(), access, share, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    unsigned long made = 0;
-    wchar_t d[] = L"d";
-    UNICODE_STRING name = {sizeof(wchar_t), sizeof(wchar_t), d};
-    for (; parent != INVALID_HANDLE_VALUE && made < depth; ++made) {
-        OBJECT_ATTRIBUTES attributes;
-        InitializeObjectAttributes(&attributes, &name, 0, parent, nullptr);
-        IO_STATUS_BLOCK io = {};
-        HANDLE child = INVALID_HANDLE_VALUE;
-        const NTSTATUS status = NtCreateFile(
-            &child, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, FILE_CREATE,
-            FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-        CloseHandle(parent);
-        parent = status >= 0 ? child : INVALID_HANDLE_VALUE;
-    }
-    if (parent != INVALID_HANDLE_VALUE) {
-        CloseHandle(parent);
-    }
-    return made;
-}
-
 // The holder of BRUMLET_STANDIN_HOLD: "msiexec.exe --hold <ms> <package>".
 void holdAndExit(const std::wstring& ms, const std::wstring& package) {
     const HANDLE h = CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -166,12 +135,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             }
             if (!CopyFileW(package.c_str(), (report.path + L".msi").c_str(), FALSE)) {
                 report.line("package", "missing");
-            }
-            const std::wstring depth = env(L"BRUMLET_STANDIN_NEST");
-            if (!depth.empty()) {
-                report.line("nested",
-                            std::to_wstring(
-                                nest(folderOf(package), std::wcstoul(depth.c_str(), nullptr, 10))));
             }
             const std::wstring put = env(L"BRUMLET_STANDIN_PUT");
             if (!put.empty()) {

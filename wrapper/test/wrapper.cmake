@@ -2,7 +2,7 @@
 
 # Helpers: a stand-in for msiexec.exe and a reader of full 32-bit exit codes.
 add_executable(msiexec_standin WIN32 ${CMAKE_CURRENT_LIST_DIR}/msiexec_standin.cpp)
-target_link_libraries(msiexec_standin PRIVATE brumlet_test_child_report ntdll)
+target_link_libraries(msiexec_standin PRIVATE brumlet_test_child_report)
 target_link_options(msiexec_standin PRIVATE -municode)
 add_executable(exit_code_probe ${CMAKE_CURRENT_LIST_DIR}/exit_code_probe.cpp)
 
