@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include "FileUtils.h"
 #include "WinErrorHandling.h"
 
 namespace FileUtils {
@@ -44,14 +45,13 @@ bool wineObjectPath(HANDLE handle, tstring& path) {
     return true;
 }
 
-bool tryFinalPath(HANDLE handle, tstring& path) {
+bool finalPathWith(FinalPathQuery query, HANDLE handle, DWORD flags, tstring& path) {
     // The longest path the system takes, with its "\\?\UNC\" prefix.
     const size_t longest = 32768 + 8;
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        const DWORD length = query(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                   flags | VOLUME_NAME_DOS);
         if (length > 0 && length < buffer.size()) {
             path.assign(buffer.data(), length);
             return true;
@@ -64,6 +64,10 @@ bool tryFinalPath(HANDLE handle, tstring& path) {
         }
         buffer.resize(length + 1);
     }
+}
+
+bool tryFinalPath(HANDLE handle, tstring& path) {
+    return finalPathBy(GetFinalPathNameByHandleW, handle, path);
 }
 
 bool attributesOf(HANDLE handle, DWORD& attributes) {
@@ -86,6 +90,20 @@ bool tryFileIndex(HANDLE handle, ULONGLONG& index) {
     }
     index = static_cast<ULONGLONG>(value.QuadPart);
     return true;
+}
+
+// The index of the folder in which the final path `path` names its object.
+bool folderIndexOf(const tstring& path, ULONGLONG& index) {
+    const size_t separator = path.find_last_of(L'\\');
+    if (separator == tstring::npos) {
+        return false;
+    }
+    // With its separator: the root of a drive or share is opened as a folder.
+    const UniqueHandle folder(
+        CreateFileW(path.substr(0, separator + 1).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return folder && tryFileIndex(folder.get(), index);
 }
 
 }  // namespace
@@ -120,6 +138,11 @@ tstring finalPathOf(HANDLE handle, const tstring& path) {
     return result;
 }
 
+bool finalPathBy(FinalPathQuery query, HANDLE handle, tstring& path) {
+    return finalPathWith(query, handle, FILE_NAME_NORMALIZED, path) ||
+           finalPathWith(query, handle, FILE_NAME_OPENED, path);
+}
+
 tstring plainPath(const tstring& path) {
     if (tstrings::startsWith(path, extendedUncPrefix, tstrings::IgnoreCase)) {
         return L"\\\\" + path.substr(wcslen(extendedUncPrefix));
@@ -130,33 +153,61 @@ tstring plainPath(const tstring& path) {
     return path;
 }
 
-bool isExactly(HANDLE handle, const tstring& path) {
-    DWORD attributes = 0;
+tstring childPath(const tstring& folder, const tstring& name) {
+    return stripTrailingSeparators(folder) + L"\\" + name;
+}
+
+Identity judge(const Sighting& seen) {
+    // This program makes no links, and moves nothing.
+    if (isReparsePoint(seen.heldAttributes) || seen.heldElsewhere) {
+        return Identity::Other;
+    }
+    if (seen.pathAttributes == INVALID_FILE_ATTRIBUTES) {
+        return Identity::Unknown;
+    }
+    if (isReparsePoint(seen.pathAttributes) ||
+        (seen.pathAttributes & FILE_ATTRIBUTE_DIRECTORY) !=
+            (seen.heldAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return Identity::Other;
+    }
+    if (!seen.pathOpened) {
+        return Identity::Unknown;
+    }
+    if (seen.pathIndex != seen.heldIndex) {
+        return Identity::Other;
+    }
+    return seen.heldSpelledAlike && seen.pathSpelledAlike ? Identity::Same : Identity::Unknown;
+}
+
+Identity identityAt(HANDLE handle, const tstring& final, const tstring& path) {
+    Sighting seen;
+    if (!attributesOf(handle, seen.heldAttributes) || !tryFileIndex(handle, seen.heldIndex)) {
+        return Identity::Unknown;
+    }
     tstring actual;
-    if (!attributesOf(handle, attributes) || isReparsePoint(attributes) ||
-        !tryFinalPath(handle, actual) || !tstrings::equals(actual, path, tstrings::IgnoreCase)) {
-        return false;
+    seen.heldSpelledAlike =
+        tryFinalPath(handle, actual) && tstrings::equals(actual, final, tstrings::IgnoreCase);
+    // Wine shows a link to a file only here: the held object, reached
+    // through it, lies in the folder of the link's target.
+    ULONGLONG heldFolder = 0;
+    ULONGLONG expectedFolder = 0;
+    seen.heldElsewhere = !seen.heldSpelledAlike && !actual.empty() &&
+                         folderIndexOf(actual, heldFolder) &&
+                         folderIndexOf(final, expectedFolder) && heldFolder != expectedFolder;
+    // By path: the attributes show a link to a folder under Wine too.
+    seen.pathAttributes = GetFileAttributesW(path.c_str());
+    if (seen.pathAttributes != INVALID_FILE_ATTRIBUTES) {
+        // Attributes only, shared with everybody: this stands in nobody's way.
+        const UniqueHandle there(CreateFileW(
+            path.c_str(), FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        seen.pathOpened = there && tryFileIndex(there.get(), seen.pathIndex);
+        tstring found;
+        seen.pathSpelledAlike = seen.pathOpened && tryFinalPath(there.get(), found) &&
+                                tstrings::equals(found, final, tstrings::IgnoreCase);
     }
-    // By path: the attributes show a link to a folder under Wine too, and
-    // the object there must be the one held.
-    const DWORD byPath = GetFileAttributesW(path.c_str());
-    if (byPath == INVALID_FILE_ATTRIBUTES || isReparsePoint(byPath) ||
-        (byPath & FILE_ATTRIBUTE_DIRECTORY) != (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return false;
-    }
-    // Attributes only, shared with everybody: this stands in nobody's way.
-    // The same index under the same final path is the same file: the path
-    // names the volume.
-    const UniqueHandle there(
-        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    ULONGLONG held = 0;
-    ULONGLONG found = 0;
-    tstring foundPath;
-    return there && tryFileIndex(handle, held) && tryFileIndex(there.get(), found) &&
-           held == found && tryFinalPath(there.get(), foundPath) &&
-           tstrings::equals(foundPath, path, tstrings::IgnoreCase);
+    return judge(seen);
 }
 
 ULONGLONG fileIndexOf(HANDLE handle, const tstring& path) {

@@ -43,9 +43,9 @@ public:
     // The folder's path as the system gives it for the handle.
     const tstring& path() const { return dirPath; }
 
-    // Writes `data` as the new file `name` in the folder and holds it.
-    // Raises unless the file held is the one written, with exactly these
-    // bytes. Returns its path, as the system gives it for the handle.
+    // Writes `data` as the new file `name` (an 8.3 name) in the folder and
+    // holds it. Raises unless the file held is the one written, with exactly
+    // these bytes. Returns the path to hand to msiexec (pathForMsiexec).
     tstring addPackage(const tstring& name, const void* data, size_t size);
 
     // Raises when the folder's or the package's path no longer leads to the
@@ -59,6 +59,8 @@ private:
     // The folder's final path in the "\\?\" form and as others take it.
     tstring dirFinal;
     tstring dirPath;
+    // The short form of dirFinal, where msiexec is given that.
+    tstring dirShort;
     UniqueHandle dirHandle;
     // Set once the folder is known to be the one created: only then is it
     // removed.
@@ -67,6 +69,14 @@ private:
     tstring packagePath;
     UniqueHandle packageHandle;
 };
+
+// The path msiexec is given for `name` in the folder at `folder`: that path
+// where it is shorter than MAX_PATH, else the folder's short form
+// `shortFolder` where that is short enough and leads to the folder held
+// (`shortIsHeld`, compared by file index); nothing otherwise. Past MAX_PATH
+// Windows Installer is not known to open a package.
+tstring pathForMsiexec(const tstring& folder, const tstring& shortFolder, bool shortIsHeld,
+                       const tstring& name);
 
 namespace TestHooks {
 

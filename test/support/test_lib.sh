@@ -26,14 +26,15 @@ winpath() {
 # the Wine command in the array $wine
 # with a private temporary directory, $temp_dir, that must be empty before and
 # after (unless $allow_left is set): Wine takes no TEMP or TMP from the Unix
-# environment, so the probe sets them. Sets $code (the full signed exit code),
+# environment, so the probe sets them, to $win_temp_as if set (another Windows
+# name of $temp_dir), else the folder's name on Z:. Sets $code (the full signed exit code),
 # $out (the standard output lines other than the probe's own) and $err
 # (standard error and the lines a logging run writes to its console).
 #
 #   run_wrapper <program.exe> [args...]
 run_wrapper() {
-    local win_temp
-    win_temp="$(winpath "$temp_dir")"
+    local win_temp="${win_temp_as:-}"
+    [[ -n "$win_temp" ]] || win_temp="$(winpath "$temp_dir")"
     rm -rf "$temp_dir"
     mkdir -p "$temp_dir"
     local out_file="$temp_dir.out" err_file="$temp_dir.err"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "ErrorOf.h"
+#include "HandleFiles.h"
 #include "LogCapture.h"
 #include "PackageFolder.h"
 #include "PrivateFolderSecurity.h"
@@ -111,19 +112,99 @@ TEST_F(Package, IsHeldAsWrittenOrRefusedWithTheFolderRemoved) {
                              L"in it open. It stays behind"));
 }
 
-TEST_F(Package, PackagePathsLongerThanMaxPathWork) {
+TEST_F(Package, PackagePathsLongerThanMaxPathReachMsiexecShortened) {
     // Folders of 80 characters, made through the form without a length limit.
     tstring base = L"\\\\?\\" + dir;
     for (int i = 0; i < 3; ++i) {
         base += L"\\" + tstring(80, static_cast<wchar_t>(L'a' + i));
         ASSERT_TRUE(CreateDirectoryW(base.c_str(), nullptr));
     }
+    // Wine gives every long name a short one.
     const tstring folderPath = folderIn(base.substr(4), [&](PackageFolder& folder) {
         const tstring package = folder.addPackage(L"main.msi", "package", 7);
-        EXPECT_LT(MAX_PATH, package.size());
+        EXPECT_LT(package.size(), static_cast<size_t>(MAX_PATH)) << package;
+        EXPECT_EQ("package", readFile(package));
         folder.verify(L"now");
     });
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((L"\\\\?\\" + folderPath).c_str()));
+
+    // Where the volume has no short names, or its short form is another
+    // folder or still too long, msiexec gets nothing.
+    const tstring longFolder = L"C:\\" + tstring(260, L'l');
+    const struct {
+        tstring folder, shortFolder;
+        bool shortIsHeld;
+        tstring expected;
+    } cases[] = {
+        {L"C:\\t\\1.tmp", L"", false, L"C:\\t\\1.tmp\\main.msi"},
+        {longFolder, L"C:\\LLLLLL~1", true, L"C:\\LLLLLL~1\\main.msi"},
+        {longFolder, L"C:\\LLLLLL~1", false, L""},
+        {longFolder, longFolder, true, L""},
+        {longFolder, L"C:\\" + tstring(250, L's'), true, L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, pathForMsiexec(c.folder, c.shortFolder, c.shortIsHeld, L"main.msi"))
+            << tstrings::toUtf8(c.folder) << " " << tstrings::toUtf8(c.shortFolder);
+    }
+}
+
+// A server that refuses to normalize, as some do.
+DWORD WINAPI openedOnly(HANDLE, LPWSTR buffer, DWORD size, DWORD flags) {
+    const tstring opened = L"\\\\?\\UNC\\server\\share\\Temp\\1.tmp";
+    if ((flags & FILE_NAME_OPENED) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (size <= opened.size()) {
+        return static_cast<DWORD>(opened.size() + 1);
+    }
+    wcscpy(buffer, opened.c_str());
+    return static_cast<DWORD>(opened.size());
+}
+
+TEST_F(Package, PathsAsTheSystemGivesThemAreJoinedAndHandedOutPlain) {
+    // A drive as TEMP names its root, not the current folder on it.
+    const tstring drive = dir.substr(0, 2);
+    const tstring before = FileUtils::toAbsolutePath(L"");
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    const tstring atRoot = folderIn(drive, [](PackageFolder&) {});
+    SetCurrentDirectoryW(before.c_str());
+    EXPECT_TRUE(tstrings::equals(drive, dirname(atRoot), tstrings::IgnoreCase)) << atRoot;
+    EXPECT_FALSE(exists(atRoot));
+
+    tstring final;
+    ASSERT_TRUE(finalPathBy(openedOnly, nullptr, final));
+    EXPECT_EQ(L"\\\\server\\share\\Temp\\1.tmp", plainPath(final));
+    EXPECT_EQ(L"R:\\1.tmp", plainPath(childPath(L"\\\\?\\R:\\", L"1.tmp")));
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\1.tmp",
+              childPath(L"\\\\?\\UNC\\server\\share\\", L"1.tmp"));
+    EXPECT_EQ(L"\\\\?\\C:\\t\\1.tmp", childPath(L"\\\\?\\C:\\t", L"1.tmp"));
+}
+
+TEST_F(Package, OnlyAnotherObjectAtThePathIsTakenForAnotherProcesssDoing) {
+    const DWORD folder = FILE_ATTRIBUTE_DIRECTORY;
+    const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    // Held attributes, index, spelled alike, elsewhere; at the path:
+    // attributes, opened, index, spelled alike.
+    const struct {
+        Sighting seen;
+        Identity expected;
+    } cases[] = {
+        {{folder, 7, true, false, folder, true, 7, true}, Identity::Same},
+        {{folder, 7, true, false, folder, true, 8, true}, Identity::Other},
+        {{folder, 7, true, false, link, true, 7, true}, Identity::Other},
+        {{link, 7, true, false, folder, true, 7, true}, Identity::Other},
+        {{folder, 7, false, true, folder, true, 7, true}, Identity::Other},
+        // A subst drive, a short name, a server's own spelling: the same
+        // object in the same folder, no proof of anything.
+        {{folder, 7, false, false, folder, true, 7, true}, Identity::Unknown},
+        {{folder, 7, true, false, folder, true, 7, false}, Identity::Unknown},
+        {{folder, 7, true, false, INVALID_FILE_ATTRIBUTES, false, 0, false}, Identity::Unknown},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, judge(c.seen))
+            << c.seen.heldAttributes << " " << c.seen.pathAttributes << " " << c.seen.pathIndex;
+    }
 }
 
 bool underWine() {

@@ -15,6 +15,9 @@
 //                           the package open after this one has exited
 //   BRUMLET_STANDIN_WAIT_MS milliseconds to wait before exiting (default 0),
 //                           so the benchmark can look at its parent meanwhile
+//   BRUMLET_STANDIN_PUT     a folder to move into the package's folder, as
+//                           another process of the user may while msiexec
+//                           runs; reported as "put=done" or "put=refused"
 //
 // Report lines (UTF-8): "cmdline=" and the raw command line, then one "arg="
 // line per argument after the program name, split as CommandLineToArgvW
@@ -132,6 +135,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
             }
             if (!CopyFileW(package.c_str(), (report.path + L".msi").c_str(), FALSE)) {
                 report.line("package", "missing");
+            }
+            const std::wstring put = env(L"BRUMLET_STANDIN_PUT");
+            if (!put.empty()) {
+                const std::wstring to = folderOf(package) + put.substr(put.find_last_of(L'\\'));
+                report.line("put", MoveFileExW(put.c_str(), to.c_str(), 0) ? "done" : "refused");
             }
             const std::wstring hold = env(L"BRUMLET_STANDIN_HOLD");
             if (!hold.empty()) {

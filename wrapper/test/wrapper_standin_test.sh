@@ -124,22 +124,71 @@ expect_code 0 "package held after msiexec"
 unset BRUMLET_STANDIN_HOLD
 
 # --- A temporary folder of 250 characters, so that the package path is
-# longer than MAX_PATH: no check of the folder is bound to that length. Not
-# more, wherever the build tree lies: a TEMP longer than MAX_PATH is refused
-# by GetTempPathW itself.
+# longer than MAX_PATH: msiexec gets the short form, which Wine gives every
+# long name. Not more, wherever the build tree lies: a TEMP longer than
+# MAX_PATH is refused by GetTempPathW itself.
+# Sets $temp_dir to a folder of 250 characters in Windows' form, made of
+# names of $1 characters.
+long_temp() {
+    temp_dir="$PWD/long"
+    while :; do
+        room=$((250 - $(printf '%s' "$(winpath "$temp_dir")" | wc -c) - 1))
+        ((room > 0)) || break
+        temp_dir+="/$(head -c $((room < $1 ? room : $1)) /dev/zero | tr '\0' l)"
+    done
+}
 saved_temp_dir="$temp_dir"
-temp_dir="$PWD/long"
-while :; do
-    room=$((250 - $(printf '%s' "$(winpath "$temp_dir")" | wc -c) - 1))
-    ((room > 0)) || break
-    temp_dir+="/$(head -c $((room < 40 ? room : 40)) /dev/zero | tr '\0' l)"
-done
+long_temp 40
 run_standin 0 "hello setup.exe" /qn
 expect_code 0 "long temporary folder"
-(($(sed -n 2p <<<"$args" | wc -c) > 261)) || fail "long temporary folder: package path not long:"$'\n'"$args"
+package="$(sed -n 2p <<<"$args")"
+[[ ${#package} -lt 260 && "$package" == *'.tmp\main.msi' ]] ||
+    fail "long temporary folder: msiexec got ${#package} characters: $package"
 cmp -s "$report.msi" "$hello_msi" || fail "long temporary folder: msiexec did not find the embedded package"
 rm -rf "$PWD/long"
+# Names that are 8.3 names already have no shorter form.
+long_temp 8
+run_standin 0 "hello setup.exe" /qn
+expect_code -1 "long temporary folder of short names"
+expect_match_in '^\[.*\\main\.msi\] is longer than 259 characters, which Windows Installer may not take, and the volume gives no shorter name for it: set TEMP to a shorter folder$' \
+    "$err" "long temporary folder of short names"
+[[ "$(wc -l <<<"$err")" == 1 && "$args" == "not started" ]] ||
+    fail "long temporary folder of short names: msiexec got: $args; stderr: $err"
+rm -rf "$PWD/long"
 temp_dir="$saved_temp_dir"
+
+# --- TEMP at the root of a drive, as a RAM disk has it: T:, a drive of this
+# prefix's own, mapped to a folder.
+saved_temp_dir="$temp_dir"
+temp_dir="$PWD/standin drive"
+ln -sfn "$temp_dir" "$WINEPREFIX/dosdevices/t:"
+win_temp_as='T:\' run_standin 0 "hello setup.exe" /qn
+expect_code 0 "TEMP at a drive root"
+expect_quiet "TEMP at a drive root"
+cmp -s "$report.msi" "$hello_msi" || fail "TEMP at a drive root: msiexec did not find the embedded package"
+rm -f "$WINEPREFIX/dosdevices/t:"
+rm -rf "$temp_dir"
+temp_dir="$saved_temp_dir"
+
+# --- Folders nested 10,000 deep put into the package's folder while msiexec
+# runs: the removal empties 64 levels and leaves the rest with a warning, and
+# the run's exit code stays msiexec's. (Made here: Wine takes minutes to make
+# them one in another.)
+nest="$PWD/standin nest"
+mkdir -p "$nest"
+python3 -c 'import os, sys
+os.chdir(sys.argv[1])
+for _ in range(10000): os.mkdir("d"); os.chdir("d")' "$nest" || exit 1
+export BRUMLET_STANDIN_PUT="$(winpath "$nest/d")" BRUMLET_DEBUG=true
+allow_left=1 run_standin 1603 "hello setup.exe" /qn
+unset BRUMLET_STANDIN_PUT BRUMLET_DEBUG
+expect_code 1603 "deep folders"
+expect_line_in_re 'put=done\r?' "$report" "deep folders"
+expect_match_in '^\[WARNING\] PackageFolder\.cpp:[0-9]+: \[.*\.tmp\] directory could not be deleted: \[.*\.tmp(\\d){65}\] lies more than 64 folders deep, and is not followed\. It stays behind$' \
+    "$err" "deep folders"
+[[ "$(ls -A "$temp_dir"/*.tmp)" == d && "$(find "$temp_dir" -name d | wc -l)" == 10000 ]] ||
+    fail "deep folders: not just the nested folders left: $(find "$temp_dir" -maxdepth 3)"
+rm -rf "$temp_dir" "$nest"
 
 # --- A full disk is reported with the file and the system's reason. Needs a
 # small file system of its own, which only root can mount.
