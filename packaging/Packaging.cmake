@@ -21,6 +21,9 @@ foreach(pair "brumlet.1;brumlet.1.gz" "debian/changelog;changelog.Debian.gz")
     list(APPEND compressed "${PROJECT_BINARY_DIR}/packaging/${target}")
 endforeach()
 add_custom_target(brumlet_packaging_docs ALL DEPENDS ${compressed})
+# Whoever builds only the tool (the main job, a host-tool build) can still
+# install it.
+add_dependencies(brumlet brumlet_packaging_docs)
 
 install(FILES "${PROJECT_BINARY_DIR}/packaging/brumlet.1.gz" DESTINATION share/man/man1)
 install(FILES "${BRUMLET_PACKAGING_DIR}/brumlet.bash-completion"
@@ -29,3 +32,10 @@ install(FILES
     "${BRUMLET_PACKAGING_DIR}/debian/copyright"
     "${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz"
     DESTINATION share/doc/brumlet)
+
+if(BRUMLET_BUILD_TESTS)
+    # The manual page and the completion name what "brumlet help" names.
+    add_test(NAME manpage_test
+        COMMAND bash "${BRUMLET_PACKAGING_DIR}/test/manpage_test.sh" "${PROJECT_SOURCE_DIR}"
+                $<TARGET_FILE:brumlet>)
+endif()

@@ -81,5 +81,6 @@ if(BRUMLET_HOST_TOOL_DIR)
         COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_install_test.sh"
                 "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${BRUMLET_HOST_TOOL_DIR}"
                 "${tool_msi_file}" "${CMAKE_CURRENT_BINARY_DIR}/install-work")
-    set_tests_properties(packager_install_test PROPERTIES TIMEOUT 300)
+    set_tests_properties(packager_install_test PROPERTIES RESOURCE_LOCK brumlet_host_tool
+        TIMEOUT 300)
 endif()
