@@ -69,7 +69,8 @@ ln -s "$host" "$scratch/build-host"
 # such a block waits for them (see packaging/test/documented-ahead.txt).
 missing_commands() {
     local command
-    for command in $(grep -oE '(^|[ ;&|(])brumlet(\.exe)? [a-z]+' "$1" | awk '{ print $2 }' | sort -u); do
+    for command in $(sed 's/ #.*//' "$1" | grep -oE '(^|[ ;&|(])brumlet(\.exe)? [a-z]+' |
+        awk '{ print $2 }' | sort -u); do
         tool_help "$command" >/dev/null || echo "$command"
     done
 }
@@ -85,9 +86,12 @@ run_block() {
         fail "$name: the tool has no command $missing"
         return
     fi
+    local started=$SECONDS
     if ! (cd "$scratch" && bash -e -o pipefail "$block") >"$work/out" 2>&1 </dev/null; then
         fail "$name failed:"$'\n'"$(sed 's/^/    /' "$block")"$'\n'"  said:"$'\n'"$(tail -n 25 "$work/out")"
     fi
+    # What configure said about the tool that wraps, and the time taken.
+    echo "$name: $((SECONDS - started)) s $(grep -o 'wraps with .*' "$work/out" | head -n 1)"
 }
 
 check_windows_block() {
