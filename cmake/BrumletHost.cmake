@@ -39,6 +39,21 @@ add_subdirectory(packager)
 
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION share/doc/brumlet)
 
+# find_package(Brumlet): brumlet_wrap_msi() with this tool and the stub
+# installed beside it.
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/BrumletConfigVersion.cmake"
+    COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES
+    "${PROJECT_SOURCE_DIR}/cmake/BrumletConfig.cmake"
+    "${PROJECT_BINARY_DIR}/BrumletConfigVersion.cmake"
+    "${PROJECT_SOURCE_DIR}/cmake/BrumletWrapRules.cmake"
+    "${PROJECT_SOURCE_DIR}/cmake/BrumletWrapCheck.cmake"
+    "${PROJECT_SOURCE_DIR}/cmake/BrumletMsi.cmake"
+    DESTINATION lib/cmake/Brumlet)
+
+include("${PROJECT_SOURCE_DIR}/packaging/Packaging.cmake")
+
 # A Debian package of the tool and the stub; its dependencies are what
 # dpkg-shlibdeps finds the program linked against (libmsi, GLib, the C++
 # runtime).
@@ -52,6 +67,9 @@ argument uninstall; brumlet info and extract look into setup programs.
 Runs natively, without Wine.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brumlet maintainers <maintainers@brumlet.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+# A Debian revision: the package is made from these sources, which are not
+# Debian's own (so its changelog is changelog.Debian.gz).
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

@@ -1,4 +1,4 @@
-# Installer packages for tests, built from WiX source with wixl (msitools).
+# Installer packages built from WiX source with wixl (msitools).
 #
 # brumlet_add_msi(<target> WXS <source.wxs>
 #                 [OUTPUT <file.msi>]
@@ -20,7 +20,6 @@
 # form: Wine maps the host's root to drive Z:.
 
 find_program(BRUMLET_WIXL wixl)
-set(BRUMLET_MSI_CMAKE_DIR "${CMAKE_CURRENT_LIST_DIR}")
 
 function(brumlet_wine_path var path)
     string(REPLACE "/" "\\" winpath "${path}")
@@ -72,24 +71,4 @@ function(brumlet_add_msi target)
     set_target_properties(${target} PROPERTIES
         BRUMLET_MSI_FILE "${output}"
         BRUMLET_MSI_WINPATH "${winpath}")
-endfunction()
-
-# brumlet_add_no_msi_import_test(NAME <test> TARGETS <executable>...)
-#
-# A test that fails when one of the executables imports msi.dll: the installer
-# library must only ever be bound at run time from the system directory.
-function(brumlet_add_no_msi_import_test)
-    cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME" "TARGETS")
-    if(NOT arg_NAME OR NOT arg_TARGETS)
-        message(FATAL_ERROR "brumlet_add_no_msi_import_test: NAME and TARGETS are required")
-    endif()
-    set(files)
-    foreach(target IN LISTS arg_TARGETS)
-        list(APPEND files "$<TARGET_FILE:${target}>")
-    endforeach()
-    # A list would be split into several arguments on the way to the script.
-    list(JOIN files "|" files)
-    add_test(NAME ${arg_NAME}
-        COMMAND "${CMAKE_COMMAND}" "-DOBJDUMP=${CMAKE_OBJDUMP}" -DFORBIDDEN=msi.dll
-                "-DFILES=${files}" -P "${BRUMLET_MSI_CMAKE_DIR}/BrumletCheckImports.cmake")
 endfunction()

@@ -76,6 +76,28 @@ endmacro()
 # Installer packages built from WiX source for tests: brumlet_add_msi().
 include("${CMAKE_CURRENT_LIST_DIR}/BrumletMsi.cmake")
 
+set(BRUMLET_CHECK_IMPORTS_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/BrumletCheckImports.cmake")
+
+# brumlet_add_no_msi_import_test(NAME <test> TARGETS <executable>...)
+#
+# A test that fails when one of the executables imports msi.dll: the installer
+# library must only ever be bound at run time from the system directory.
+function(brumlet_add_no_msi_import_test)
+    cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME" "TARGETS")
+    if(NOT arg_NAME OR NOT arg_TARGETS)
+        message(FATAL_ERROR "brumlet_add_no_msi_import_test: NAME and TARGETS are required")
+    endif()
+    set(files)
+    foreach(target IN LISTS arg_TARGETS)
+        list(APPEND files "$<TARGET_FILE:${target}>")
+    endforeach()
+    # A list would be split into several arguments on the way to the script.
+    list(JOIN files "|" files)
+    add_test(NAME ${arg_NAME}
+        COMMAND "${CMAKE_COMMAND}" "-DOBJDUMP=${CMAKE_OBJDUMP}" -DFORBIDDEN=msi.dll
+                "-DFILES=${files}" -P "${BRUMLET_CHECK_IMPORTS_SCRIPT}")
+endfunction()
+
 # brumlet_link_test_setup(<target> OUTPUT_NAME <name>
 #                         [MSI <file.msi> | <msi target>]
 #                         [PRODUCT_CODE <text>])

@@ -29,6 +29,8 @@ packages=(
     libglib2.0-dev
     pkg-config
     dpkg-dev
+    groff-base
+    lintian
 )
 
 missing=()

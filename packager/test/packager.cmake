@@ -71,7 +71,10 @@ if(BRUMLET_WRAP_TOOL)
                 "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${BRUMLET_WRAP_TOOL}"
                 $<TARGET_FILE:brumlet-wrapper> "${CMAKE_CURRENT_BINARY_DIR}/native-work"
                 ${native_test_packages})
-    set_tests_properties(packager_native_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
+    # brumlet.exe reads the packages with Wine's msi.dll in the shared prefix,
+    # where the tests under this lock install products and swap msimsg.dll.
+    set_tests_properties(packager_native_test PROPERTIES
+        FIXTURES_REQUIRED wine RESOURCE_LOCK brumlet_msi TIMEOUT 900)
 endif()
 
 # The native tool installed with the cross build into one prefix, and as the
@@ -81,7 +84,8 @@ if(BRUMLET_HOST_TOOL_DIR)
         COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/packager_install_test.sh"
                 "${PROJECT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}" "${BRUMLET_HOST_TOOL_DIR}"
                 "${tool_msi_file}" "${CMAKE_CURRENT_BINARY_DIR}/install-work")
-    set_tests_properties(packager_install_test PROPERTIES TIMEOUT 300)
+    set_tests_properties(packager_install_test PROPERTIES RESOURCE_LOCK brumlet_host_tool
+        TIMEOUT 300)
 endif()
 
 # brumlet.exe when its installer-library reader crashes or hangs.

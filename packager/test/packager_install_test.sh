@@ -2,7 +2,11 @@
 # The native tool as users get it, run with no wine on its PATH: installed
 # with the cross build into one prefix, and as the Debian package unpacked
 # into a scratch root; each finds its stub by itself, wraps, reads and
-# extracts, and the package states the libraries the program needs.
+# extracts, and the package states the libraries the program needs. From
+# each, another project finds Brumlet with find_package() and wraps with no
+# compiler, MinGW or Wine on its PATH. The Debian package carries what Debian
+# users expect (manual page, completion, copyright, changelog, a stripped
+# program), and lintian, where installed, finds no error in it.
 #
 #   packager_install_test.sh <source dir> <cross build> <native build> <package.msi> <work dir>
 set -uo pipefail
@@ -31,6 +35,33 @@ use_tool() {
     cmp -s "$msi" "$work/run/back.msi" || fail "$label: the extracted package differs"
 }
 
+# Only what a project that wraps needs: CMake, Ninja and wixl.
+mkdir -p "$work/bare-path"
+for program in cmake ninja wixl; do
+    ln -s "$(command -v "$program")" "$work/bare-path/$program"
+done
+cp "$work/no-wine/wine" "$work/bare-path/wine"
+
+# find_package_consumer <label> <prefix>: configures and builds the consumer
+# project against the installed Brumlet and reads its setup program back.
+find_package_consumer() {
+    local label="$1" prefix="$2" build="$work/consumer-$RANDOM" started ended
+    started="$(date +%s%N)"
+    (PATH="$work/bare-path" cmake -S "$src/packager/test/consumer" -B "$build" -G Ninja \
+        -DCMAKE_PREFIX_PATH="$prefix" && PATH="$work/bare-path" cmake --build "$build") \
+        >"$work/out" 2>&1 || { fail "$label: find_package consumer: $(tail -n 15 "$work/out")"; return; }
+    ended="$(date +%s%N)"
+    echo "$label: the find_package consumer configured and built in" \
+        "$(((ended - started) / 1000000)) ms"
+    expect_match_in "wraps with the native brumlet at $(re_escape "$prefix")/bin/brumlet" \
+        "$(cat "$work/out")" "$label: configure names the tool"
+    grep -q '^\[[0-9/]*\] Building \(C\|CXX\|RC\)' "$work/out" &&
+        fail "$label: the consumer compiled something: $(grep Building "$work/out")"
+    (PATH="$work/no-wine" "$prefix/bin/brumlet" info "$build/consumer-setup.exe" >"$work/out" 2>&1) ||
+        fail "$label: info of the consumer's setup program: $(cat "$work/out")"
+    expect_match_in '\(matches the package\)$' "$(cat "$work/out")" "$label: consumer's setup program"
+}
+
 # Both builds into one prefix.
 prefix="$work/prefix"
 cmake --install "$cross" --prefix "$prefix" >/dev/null 2>"$work/err" ||
@@ -40,6 +71,7 @@ cmake --install "$host" --prefix "$prefix" >/dev/null 2>"$work/err" ||
 file -b "$prefix/bin/brumlet" | grep -q '^ELF' || fail "bin/brumlet is not the native program"
 [[ -x "$prefix/bin/brumlet-wine" ]] || fail "no bin/brumlet-wine, the fallback"
 use_tool "installed" "$prefix/bin/brumlet"
+find_package_consumer "installed" "$prefix"
 # Without its stub the tool says where it looked (the Windows part put one
 # beside it in bin/ as well).
 rm "$prefix/share/brumlet/brumlet-wrapper.exe" "$prefix/bin/brumlet-wrapper.exe"
@@ -64,6 +96,24 @@ if ldd "$work/root/usr/bin/brumlet" | grep -q 'not found'; then
     fail "libraries not found: $(ldd "$work/root/usr/bin/brumlet" | grep 'not found')"
 fi
 use_tool "Debian package" "$work/root/usr/bin/brumlet"
+find_package_consumer "Debian package" "$work/root/usr"
+
+doc="$work/root/usr/share/doc/brumlet"
+for file in usr/share/man/man1/brumlet.1.gz usr/share/bash-completion/completions/brumlet \
+    usr/share/doc/brumlet/changelog.Debian.gz usr/lib/cmake/Brumlet/BrumletConfigVersion.cmake; do
+    [[ -s "$work/root/$file" ]] || fail "the package lacks /$file"
+done
+head -n 1 "$doc/copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    fail "/usr/share/doc/brumlet/copyright is not in Debian's machine-readable form"
+gzip -dc "$work/root/usr/share/man/man1/brumlet.1.gz" | groff -man -Tascii -ww -z 2>"$work/out" ||
+    fail "the manual page does not render: $(cat "$work/out")"
+[[ -z "$(cat "$work/out")" ]] || fail "groff warns about the manual page: $(cat "$work/out")"
+file -b "$work/root/usr/bin/brumlet" | grep -q ', stripped' || fail "the program is not stripped"
+if command -v lintian >/dev/null; then
+    lintian --no-tag-display-limit "$deb" >"$work/lintian" 2>&1
+    grep -q '^E: ' "$work/lintian" && fail "lintian finds errors: $(grep '^E: ' "$work/lintian")"
+    grep -E '^[WE]: ' "$work/lintian" >&2
+fi
 
 [[ ! -e "$work/wine-was-called" ]] || fail "the native tool called wine"
 finish

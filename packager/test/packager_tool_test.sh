@@ -489,6 +489,30 @@ expect_code 1 "brumlet.exe without its stub"
 expect_match_in "^brumlet: no stub: '.*/alone/brumlet-wrapper\\.exe' does not exist; .*--stub" "$err" \
     "brumlet.exe without its stub"
 
+# A Wine that fails speaks for itself, on standard output too: its words are
+# never taken for a converted path, and a failure with no word from the tool
+# is not silent. The fake Wine records whether the tool was run at all.
+fake_wine="$work/fake-wine"
+while IFS='|' read -r label winepath_says winepath_status runs_tool pattern; do
+    cat >"$fake_wine" <<FAKE
+#!/bin/sh
+if [ "\$1" = winepath ]; then echo "$winepath_says"; exit $winepath_status; fi
+touch "$work/tool-ran"; echo "wine: could not load brumlet.exe" >&2; exit $runs_tool
+FAKE
+    chmod +x "$fake_wine"
+    rm -f "$work/tool-ran"
+    BRUMLET_WINE="$fake_wine" tool info "$pkg"
+    expect_code 1 "$label"
+    expect_line_in "$pattern" "$err" "$label"
+    if [[ "$label" == winepath* ]]; then
+        [[ ! -e "$work/tool-ran" ]] || fail "$label: the tool ran with Wine's text as a file"
+    fi
+done <<END
+winepath's error text|ShellExecuteEx failed: Internal error.|0|0|brumlet: Wine could not give '$pkg' a Windows path (winepath exit status 0: ShellExecuteEx failed: Internal error.)
+winepath failing|Z:\\x.msi|1|0|brumlet: Wine could not give '$pkg' a Windows path (winepath exit status 1: Z:\\x.msi)
+wine not running the tool|Z:\\x.msi|0|1|brumlet: Wine could not run $BRUMLET_EXE (exit status 1: wine: could not load brumlet.exe)
+END
+
 # --- signing ------------------------------------------------------------------
 osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >"$work/verify" 2>&1 ||
     fail "osslsigncode verify failed: $(cat "$work/verify")"
