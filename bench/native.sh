@@ -7,7 +7,7 @@
 # is read from the page cache.
 #
 # Then a package near the 2 GiB limit (1,800 MiB of random payload, made once
-# and kept like the others) wrapped, inspected (info) and extracted: the
+# and kept like the others) wrapped, inspected (info, check) and extracted: the
 # median time of each beside `cp` of the same file (and `cp` with a flush),
 # and in runs of their own the peak memory, sampled from /proc: private
 # (RssAnon) and shared (RssShmem) of the tool and its children, and how far
@@ -123,7 +123,7 @@ kib_of() {
             echo "$value"
             return
         fi
-    done <"$file" 2>/dev/null
+    done 2>/dev/null <"$file"
     echo 0
 }
 
@@ -175,7 +175,7 @@ echo "$(stat -c %s "$huge") bytes of package, $(stat -c %s "$setup") of setup pr
     "TMPDIR ${TMPDIR:-/tmp}"
 printf '%-8s %10s %9s %14s %10s %16s %11s %11s %12s\n' command "time (ms)" "cp (ms)" \
     "cp+flush (ms)" "/cp+flush" "private (MiB)" "shared" "machine" "private+shared"
-commands=(wrap info extract)
+commands=(wrap info check extract)
 declare -A took
 for name in "${commands[@]}" cp synced; do
     took[$name]=""
@@ -185,6 +185,7 @@ for ((run = 0; run < runs; run++)); do
         --stub "$stub")"
     rm -f "$work/w-setup.exe"
     took[info]+=" $(timed "$work/none" "$tool" info "$setup")"
+    took[check]+=" $(timed "$work/none" "$tool" check "$setup")"
     took[extract]+=" $(timed "$work/back.msi" "$tool" extract "$setup" -o "$work/back.msi")"
     rm -f "$work/back.msi"
     took[cp]+=" $(timed "$work/copy.msi" cp "$huge" "$work/copy.msi")"
@@ -196,6 +197,7 @@ for name in "${commands[@]}"; do
     case "$name" in
         wrap) peak "$tool" wrap "$huge" -o "$work/w-setup.exe" --stub "$stub" ;;
         info) peak "$tool" info "$setup" ;;
+        check) peak "$tool" check "$setup" ;;
         extract) peak "$tool" extract "$setup" -o "$work/back.msi" ;;
     esac
     rm -f "$work/w-setup.exe" "$work/back.msi"
