@@ -76,6 +76,23 @@ TEST(SetupWriter, CarriesThePackageAndKeepsTheStubsResources) {
                 testing::HasSubstr("already carries a package"));
 }
 
+// A package of a page or more starts on a page of the file, so that the
+// kernel can copy it to and from a package file page by page; the sizes the
+// writer announces still hold.
+TEST(SetupWriter, StartsALargePackageOnAPage) {
+    for (const std::size_t size : {4095u, 4096u, 70001u}) {
+        SetupInputs setup;
+        setup.packageBytes.resize(size, 0x5A);
+        const Bytes out = setup.write();
+        const image::PeFile pe(out.data(), out.size());
+        const ResourceTree tree = ResourceTree::read(pe);
+        const image::ByteView* inside = tree.find(image::ResourceType::rcdata, msi);
+        ASSERT_NE(inside, nullptr);
+        EXPECT_EQ(text(*inside), text(view(setup.packageBytes)));
+        EXPECT_EQ((inside->data() - out.data()) % 4096 == 0, size >= 4096) << size;
+    }
+}
+
 TEST(SetupWriter, AppendsAPageAlignedSectionAndMendsTheHeaders) {
     SetupInputs setup;
     const Bytes out = setup.write();
