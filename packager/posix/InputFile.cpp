@@ -13,34 +13,12 @@
 #include <mutex>
 #include <vector>
 
+#include "Descriptor.h"
 #include "FaultGuard.h"
 #include "SystemError.h"
 #include "ToolError.h"
 
 namespace {
-
-// Closes the descriptor on every way out of the constructor unless it is
-// kept.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd; }
-    int release() {
-        const int kept = fd;
-        fd = -1;
-        return kept;
-    }
-
-private:
-    int fd;
-};
 
 // Every input open in the process.
 std::mutex openLock;

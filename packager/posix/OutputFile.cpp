@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "FaultGuard.h"
@@ -33,8 +34,11 @@ struct OutputFile::Impl {
     // Files whose mapped bytes are copied from their descriptors.
     std::vector<const InputFile::Impl*> sources;
     bool copyUnsupported = false;
-    // Where the disk has been told to start writing up to.
+    // Where the disk has been told to start writing up to, and up to where
+    // it has written.
     std::uint64_t writebackFrom = 0;
+    std::uint64_t writtenBack = 0;
+    static constexpr std::size_t writebackStep = 8u << 20;
 
     void writeAt(std::uint64_t offset, const void* data, std::size_t count);
     std::size_t copyAt(std::uint64_t offset, const void* data, std::size_t count);
@@ -113,15 +117,24 @@ std::size_t OutputFile::Impl::copyAt(std::uint64_t offset, const void* data, std
     return 0;
 }
 
-// Has the disk start on what is written so far, without waiting for it: the
-// flush before the rename then finds much of the file written already.
+// Has the disk start on the step just written, and waits for the one before
+// it: the disk writes while the next step is copied, the flush before the
+// rename finds almost everything written already, and no more than two steps
+// of the file are ever waiting in memory. A copy followed by one flush (cp
+// and sync) does the two one after the other.
 void OutputFile::Impl::startWriteback() {
 #ifdef __linux__
-    const std::uint64_t step = 8u << 20;
-    if (size - writebackFrom >= step) {
+    if (size - writebackFrom >= writebackStep) {
         // Only advice: what it does not start, commit() flushes.
         sync_file_range(fd, static_cast<off_t>(writebackFrom),
                         static_cast<off_t>(size - writebackFrom), SYNC_FILE_RANGE_WRITE);
+        if (writebackFrom > 0) {
+            sync_file_range(fd, static_cast<off_t>(writtenBack),
+                            static_cast<off_t>(writebackFrom - writtenBack),
+                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                SYNC_FILE_RANGE_WAIT_AFTER);
+            writtenBack = writebackFrom;
+        }
         writebackFrom = size;
     }
 #endif
@@ -170,10 +183,16 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::append(const void* data, std::size_t size) {
-    const std::size_t copied = impl->copyAt(impl->size, data, size);
-    impl->writeAt(impl->size + copied, static_cast<const char*>(data) + copied, size - copied);
-    impl->size += size;
-    impl->startWriteback();
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const std::size_t step = std::min(size, Impl::writebackStep);
+        const std::size_t copied = impl->copyAt(impl->size, bytes, step);
+        impl->writeAt(impl->size + copied, bytes + copied, step - copied);
+        impl->size += step;
+        bytes += step;
+        size -= step;
+        impl->startWriteback();
+    }
 }
 
 void OutputFile::copiesFrom(const InputFile& source) {

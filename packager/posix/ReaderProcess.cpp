@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Descriptor.h"
 #include "ReaderMode.h"
 #include "ReaderOutcome.h"
 #include "SystemError.h"
@@ -46,24 +47,6 @@ const std::size_t answerLimit = static_cast<std::size_t>(memoryLimit);
     throw ToolError("cannot start the installer library to read " + label + ": " +
                     SystemError::describe(error));
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd; }
-    void reset(int to = -1) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        fd = to;
-    }
-
-private:
-    int fd;
-};
 
 // The started reader, ended and reaped on every way out of read().
 class Child {
