@@ -493,11 +493,13 @@ expect_match_in "^brumlet: no stub: '.*/alone/brumlet-wrapper\\.exe' does not ex
 # never taken for a converted path, and a failure with no word from the tool
 # is not silent. The fake Wine records whether the tool was run at all.
 fake_wine="$work/fake-wine"
-while IFS='|' read -r label winepath_says winepath_status runs_tool pattern; do
+while IFS='|' read -r label winepath_says winepath_status runs_tool stream tool_says pattern; do
     cat >"$fake_wine" <<FAKE
 #!/bin/sh
 if [ "\$1" = winepath ]; then echo "$winepath_says"; exit $winepath_status; fi
-touch "$work/tool-ran"; echo "wine: could not load brumlet.exe" >&2; exit $runs_tool
+touch "$work/tool-ran"
+printf '%b\\n' "$tool_says" >&$stream
+exit $runs_tool
 FAKE
     chmod +x "$fake_wine"
     rm -f "$work/tool-ran"
@@ -508,9 +510,10 @@ FAKE
         [[ ! -e "$work/tool-ran" ]] || fail "$label: the tool ran with Wine's text as a file"
     fi
 done <<END
-winepath's error text|ShellExecuteEx failed: Internal error.|0|0|brumlet: Wine could not give '$pkg' a Windows path (winepath exit status 0: ShellExecuteEx failed: Internal error.)
-winepath failing|Z:\\x.msi|1|0|brumlet: Wine could not give '$pkg' a Windows path (winepath exit status 1: Z:\\x.msi)
-wine not running the tool|Z:\\x.msi|0|1|brumlet: Wine could not run $BRUMLET_EXE (exit status 1: wine: could not load brumlet.exe)
+winepath's error text|ShellExecuteEx failed: Internal error.|0|0|2||brumlet: Wine could not give '$pkg' a Windows path (winepath exit status 0: ShellExecuteEx failed: Internal error.)
+winepath failing|Z:\\x.msi|1|0|2||brumlet: Wine could not give '$pkg' a Windows path (winepath exit status 1: Z:\\x.msi)
+Wine not running the tool|Z:\\x.msi|0|1|2|wine: could not load brumlet.exe|brumlet: Wine could not run $BRUMLET_EXE (exit status 1: wine: could not load brumlet.exe)
+Wine's start.exe failing|Z:\\x.msi|0|1|1|Application could not be started.\\nShellExecuteEx failed: Internal error.|brumlet: Wine could not run $BRUMLET_EXE (exit status 1: Application could not be started. ShellExecuteEx failed: Internal error.)
 END
 
 # --- signing ------------------------------------------------------------------
