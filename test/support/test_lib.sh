@@ -98,7 +98,11 @@ use_prefix_copy() {
     export WINEPREFIX="$copy"
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES_EXTRA:-}"
+    # Without address randomisation, as the build's runner: see wine-run.sh.
     wine=(wine)
+    if setarch "$(uname -m)" -R true >/dev/null 2>&1; then
+        wine=(setarch "$(uname -m)" -R wine)
+    fi
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
     # Detached, so that it holds none of CTest's pipes.
