@@ -4,26 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "PackageDetails.h"
+#include "PackageFacts.h"
 
 class InputFile;
 class OutputFile;
-
-// What the tool reads from an installer package through the platform's
-// installer library (msi.dll on Windows, libmsi on Linux). The bytes have
-// passed the image core's compound-file check before they get here.
-struct PackageFacts {
-    // As stored in the Property table; the command line checks the form.
-    std::string productCode;
-    std::string productName;
-    std::string productVersion;
-    std::string manufacturer;
-    // ARPPRODUCTICON, empty when the package has none.
-    std::string iconName;
-    // The Icon table's stream of that name; empty when there is no such row.
-    std::vector<std::uint8_t> icon;
-    PackageDetails details;
-};
 
 // The library is code the tool does not own, and a package it cannot read
 // may crash or hang it: it reads in a child process of the tool, under

@@ -133,8 +133,8 @@ PackageFacts sampleFacts() {
     facts.details.upgradeCode = "{U}";
     facts.details.summaryTemplate = "x64;1033";
     facts.details.pageCount = 500;
-    facts.details.media = {{1, "#a.cab"}, {-2, ""}};
-    facts.details.files = {{"A~1.TXT|a.txt", 0x2000}, {"b", -1}};
+    facts.details.media = {{1, "#a.cab", 3}, {-2, "", 0}};
+    facts.details.files = {{"A~1.TXT|a.txt", 0x2000, 1}, {"b", -1, 2}};
     return facts;
 }
 

@@ -6,7 +6,8 @@
 
 // What decides whether a package can install from a setup program, and what
 // `info` tells about it beyond the product's names: read from the Property,
-// Media and File tables and the Summary Information stream, as stored.
+// Media, File and Component tables and the Summary Information stream, as
+// stored.
 struct PackageDetails {
     std::string upgradeCode;
     std::string allUsers;        // ALLUSERS
@@ -19,7 +20,9 @@ struct PackageDetails {
     struct Media {
         std::int64_t diskId = 0;
         // The Cabinet column; an embedded cabinet's name starts with '#'.
+        // Empty for NULL.
         std::string cabinet;
+        std::int64_t lastSequence = 0;
     };
     // Every Media row, by DiskId.
     std::vector<Media> media;
@@ -27,7 +30,12 @@ struct PackageDetails {
     struct File {
         std::string name;  // the FileName column ("SHORT~1.TXT|long name.txt")
         std::int64_t attributes = 0;
+        std::int64_t sequence = 0;
     };
     // In sequence order.
     std::vector<File> files;
+
+    // Component rows marked 64-bit (attribute 0x100): Windows installs them
+    // as 32-bit ones when the template's platform is Intel.
+    std::int64_t components64Bit = 0;
 };
