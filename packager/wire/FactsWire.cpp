@@ -2,6 +2,10 @@
 
 namespace FactsWire {
 
+// The reader's whole memory for now: the answer may hold all it could read.
+const std::size_t maxAnswerBytes = std::size_t(512) << 20;
+
+
 namespace {
 
 // "BRF" and the form's version, then 'F' (facts) or 'R' (refusal). Numbers

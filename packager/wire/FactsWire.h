@@ -21,6 +21,9 @@ struct Answer {
     PackageFacts facts;
 };
 
+// The most an answer may hold; the tool reads no further.
+extern const std::size_t maxAnswerBytes;
+
 std::vector<std::uint8_t> encode(const PackageFacts& facts);
 std::vector<std::uint8_t> encodeRefusal(const std::string& refusal);
 
