@@ -23,6 +23,9 @@ struct PackageDetails {
         // Empty for NULL.
         std::string cabinet;
         std::int64_t lastSequence = 0;
+        // For "#name": whether the package holds a stream of exactly that
+        // name, the only one Windows Installer will take the cabinet from.
+        bool streamFound = false;
     };
     // Every Media row, by DiskId.
     std::vector<Media> media;
