@@ -1,6 +1,7 @@
 #include "CompoundFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -42,6 +43,11 @@ constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 // allows half the entries.
 constexpr std::uint64_t kMaxEntries = 8192;
 constexpr std::uint32_t kMaxDepth = 4096;
+
+// The units the installer's stream-name encoding stores names in: two
+// characters in one unit, one character, and the mark of a table's stream.
+constexpr std::uint16_t kEncodedFirst = 0x3800;
+constexpr std::uint16_t kEncodedLast = 0x4840;
 
 enum EntryType : std::uint8_t { kUnused = 0, kStorage = 1, kStream = 2, kRoot = 5 };
 
@@ -150,6 +156,8 @@ private:
     std::vector<std::uint32_t> miniFat;
     std::vector<std::uint32_t> miniOwner;
 
+    std::vector<std::uint32_t> storages{0};
+    std::vector<std::uint32_t> rootIds;
     std::map<std::u16string, RootStreams::Stream> rootStreams;
     std::unordered_map<std::uint32_t, RootStreams::Stream*> rootById;
 
@@ -395,19 +403,16 @@ private:
                      " links deep (at entry " + num(id) + ")");
             }
             const std::uint8_t* e = entry(id);
-            const std::uint16_t nameSize = le16(e + 0x40);
-            if (nameSize > 64 || nameSize % 2 != 0) {
-                fail("directory entry " + num(id) + " gives its name " + num(nameSize) +
-                     " bytes (at most 64, an even number)");
-            }
+            checkName(id);
             switch (e[0x42]) {
                 case kStorage:
+                    storages.push_back(id);
                     follow(link, 0x4C, id);
                     break;
                 case kStream:
                     streams.push_back(id);
                     if (link.storage == 0) {
-                        rootStream(id);
+                        rootIds.push_back(id);
                     }
                     break;
                 default:
@@ -417,21 +422,155 @@ private:
             follow(link, 0x44, link.storage);
             follow(link, 0x48, link.storage);
         }
+        checkOrder();
+        for (std::uint32_t id : rootIds) {
+            const auto placed = rootStreams.emplace(nameOf(id), RootStreams::Stream());
+            if (!placed.second) {
+                fail("directory entry " + num(id) +
+                     " holds a second stream of the same name in the root storage");
+            }
+            rootById.emplace(id, &placed.first->second);
+        }
         return streams;
     }
 
-    void rootStream(std::uint32_t id) {
-        const std::uint8_t* e = entry(id);
+    // The length of an entry's name in units, once checkName passed it.
+    std::uint32_t nameLength(std::uint32_t id) const { return le16(entry(id) + 0x40) / 2 - 1; }
+
+    std::u16string nameOf(std::uint32_t id) const {
         std::u16string name;
-        for (std::uint16_t i = 0; i + 2 < le16(e + 0x40); i += 2) {
-            name.push_back(static_cast<char16_t>(le16(e + i)));
+        for (std::uint32_t i = 0; i < nameLength(id); ++i) {
+            name.push_back(static_cast<char16_t>(le16(entry(id) + 2 * i)));
         }
-        const auto placed = rootStreams.emplace(name, RootStreams::Stream());
-        if (!placed.second) {
-            fail("directory entry " + num(id) +
-                 " holds a second stream of the same name in the root storage");
+        return name;
+    }
+
+    // "directory entry 7 ('Property')", with the installer's name encoding
+    // undone and anything else unprintable escaped.
+    std::string shown(std::uint32_t id) const {
+        const std::uint8_t* e = entry(id);
+        const std::uint16_t units = std::min<std::uint16_t>(le16(e + 0x40) / 2, 32);
+        std::string text;
+        for (std::uint16_t i = 0; i < units; ++i) {
+            const std::uint16_t c = le16(e + 2 * i);
+            if (c == 0 && i + 1 == units) {
+                break;
+            }
+            if (c >= kEncodedFirst && c <= kEncodedLast) {
+                text += InstallerTables::decodeName(std::u16string(1, static_cast<char16_t>(c)));
+            } else if (c >= 0x20 && c < 0x7F) {
+                text.push_back(static_cast<char>(c));
+            } else {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, c < 0x100 ? "\\x%02X" : "\\u%04X",
+                              unsigned{c});
+                text += escaped;
+            }
         }
-        rootById.emplace(id, &placed.first->second);
+        return "directory entry " + num(id) + " ('" + text + "')";
+    }
+
+    // Readers take a name in different ways: libgsf up to its first NUL,
+    // others by the name-size field, and Windows' reader compares names
+    // upper-cased by its own tables while libgsf and libmsi compare them
+    // exactly. A name passes only where they all read the same: its size
+    // field ends it with its one NUL, and it holds only characters whose
+    // upper case no reader can take differently (ASCII, the installer's
+    // encoded characters, which have no case, and a control character
+    // first, as property-set streams start).
+    void checkName(std::uint32_t id) const {
+        const std::uint8_t* e = entry(id);
+        const std::uint16_t nameSize = le16(e + 0x40);
+        if (nameSize < 2 || nameSize > 64 || nameSize % 2 != 0) {
+            fail("directory entry " + num(id) + " gives its name " + num(nameSize) +
+                 " bytes (an even number from 2 to 64)");
+        }
+        const std::uint16_t units = nameSize / 2;
+        const auto refuse = [&](const std::string& what) { fail(shown(id) + " has " + what); };
+        for (std::uint16_t i = 0; i + 1 < units; ++i) {
+            const std::uint16_t c = le16(e + 2 * i);
+            if (c == 0) {
+                refuse("a NUL inside its name, before the " + num(nameSize) +
+                       " bytes its name size gives: readers would cut the name at different "
+                       "places");
+            }
+            if (c < 0x20 || c == 0x7F) {
+                if (i != 0) {
+                    refuse("the control character " + hex(c) +
+                           " after its first character: only a first one names a property set");
+                }
+            } else if (c == '/' || c == '\\' || c == ':' || c == '!') {
+                refuse("'" + std::string(1, static_cast<char>(c)) +
+                       "' in its name, which compound file names may not hold");
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                refuse("the surrogate " + hex(c) +
+                       " in its name: readers that cannot decode it read the name otherwise");
+            } else if (c >= 0x80 && (c < kEncodedFirst || c > kEncodedLast)) {
+                refuse("the character " + hex(c) +
+                       " in its name, outside ASCII and the installer's name encoding: readers "
+                       "upper-case it differently to compare names");
+            }
+        }
+        if (le16(e + 2 * (units - 1)) != 0) {
+            fail(shown(id) + " has no NUL where its name size (" + num(nameSize) +
+                 " bytes) ends it: readers would read names of different lengths");
+        }
+    }
+
+    // The format's order of names: shorter first, then unit by unit in upper
+    // case. checkName left only ASCII letters with a case.
+    int compareNames(std::uint32_t a, std::uint32_t b) const {
+        const std::uint32_t la = nameLength(a);
+        const std::uint32_t lb = nameLength(b);
+        if (la != lb) {
+            return la < lb ? -1 : 1;
+        }
+        const auto upper = [](std::uint16_t c) { return c >= 'a' && c <= 'z' ? c - 0x20 : c; };
+        for (std::uint32_t i = 0; i < la; ++i) {
+            const int ca = upper(le16(entry(a) + 2 * i));
+            const int cb = upper(le16(entry(b) + 2 * i));
+            if (ca != cb) {
+                return ca < cb ? -1 : 1;
+            }
+        }
+        return 0;
+    }
+
+    // Windows' reader finds a name by searching each storage's tree; libgsf
+    // lists every entry. They find the same entries only where every tree is
+    // a search tree in the format's order, its names strictly increasing
+    // from left to right. walkTree found the links free of cycles, so this
+    // in-order walk visits each entry once.
+    void checkOrder() const {
+        std::vector<std::uint32_t> path;
+        for (std::uint32_t storage : storages) {
+            std::uint32_t previous = kNoEntry;
+            std::uint32_t at = le32(entry(storage) + 0x4C);
+            while (at != kNoEntry || !path.empty()) {
+                if (at != kNoEntry) {
+                    path.push_back(at);
+                    at = le32(entry(at) + 0x44);
+                    continue;
+                }
+                at = path.back();
+                path.pop_back();
+                if (previous != kNoEntry) {
+                    const int order = compareNames(previous, at);
+                    if (order == 0) {
+                        fail(shown(at) + " has the same name as entry " + num(previous) +
+                             " in its storage (names compare in upper case): readers would "
+                             "pick different ones");
+                    }
+                    if (order > 0) {
+                        fail(shown(at) +
+                             " is out of order in its storage: a reader that searches the "
+                             "tree would not find it");
+                    }
+                }
+                previous = at;
+                at = le32(entry(at) + 0x48);
+            }
+        }
     }
 
     // The root entry's stream holds the small streams, in 64-byte mini sectors.
