@@ -13,6 +13,7 @@
 
 #include "ErrorOf.h"
 #include "FormatError.h"
+#include "InstallerTables.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ const std::uint8_t kOtherClass[16] = {0x83, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 
 
 // A small compound file laid out plainly, with the places a test damages:
 //   sector 0 the FAT, 1 the directory (root; "small", 100 bytes, and "tiny",
-//   10 bytes, in the mini stream; "big", 5000 bytes), 2 the mini FAT,
+//   10 bytes, in the mini stream; "bigger", 5000 bytes), 2 the mini FAT,
 //   3 the mini stream, then the big stream's sectors.
 // The tree: root -> small, small.left = tiny, small.right = big.
 struct Sample {
@@ -84,7 +85,7 @@ struct Sample {
         put32(entry(1) + 0x44, 2);
         put32(entry(1) + 0x48, 3);
         setEntry(2, u"tiny", 2, 2, 10);
-        setEntry(3, u"big", 2, 4, 5000);
+        setEntry(3, u"bigger", 2, 4, 5000);
     }
 
     std::uint64_t offsetOf(std::uint64_t sector) const { return (sector + 1) * sectorSize; }
@@ -95,6 +96,7 @@ struct Sample {
     }
     void setEntry(std::uint32_t id, const std::u16string& name, std::uint8_t type,
                   std::uint32_t start, std::uint64_t size) {
+        std::fill_n(file.begin() + entry(id), 64, 0);
         for (std::size_t i = 0; i < name.size(); ++i) {
             put16(entry(id) + 2 * i, name[i]);
         }
@@ -237,7 +239,7 @@ const DamageCase kDamageCases[] = {
      "the mini sector chain of the stream of directory entry 1 leads to mini sector 5, "
      "outside the 192-byte mini stream"},
     {"two streams of one name", 3, [](Sample& s) { s.setEntry(2, u"small", 2, 2, 10); },
-     "directory entry 2 holds a second stream of the same name in the root storage"},
+     "directory entry 1 ('small') has the same name as entry 2 in its storage"},
     {"package without tables", 3, [](Sample& s) { s.file[s.entry(0) + 0x50] = 0x84; },
      "it has no _StringPool stream"},
 };
@@ -250,6 +252,74 @@ TEST(CompoundFileTest, RefusesDamagedFilesWithWhatIsWrong) {
         EXPECT_NE(error.find(c.expected), std::string::npos)
             << c.name << ": expected \"" << c.expected << "\", got \"" << error << "\"";
     }
+}
+
+// Names every reader must read alike; the sample's tree is "small" with
+// "tiny" to its left and "bigger" to its right.
+const DamageCase kNameCases[] = {
+    {"NUL inside an encoded table name", 3,
+     [](Sample& s) {
+         s.setEntry(2, image::InstallerTables::encodeName("Prop", true) + u'\0' + u'X', 2, 2, 10);
+     },
+     "directory entry 2 ('!Prop\\x00X') has a NUL inside its name, before the 12 bytes its "
+     "name size gives"},
+    {"name size shorter than the name", 3, [](Sample& s) { s.put16(s.entry(2) + 0x40, 6); },
+     "directory entry 2 ('tin') has no NUL where its name size (6 bytes) ends it"},
+    {"name size 0", 3, [](Sample& s) { s.put16(s.entry(2) + 0x40, 0); },
+     "directory entry 2 gives its name 0 bytes (an even number from 2 to 64)"},
+    {"control character inside", 3, [](Sample& s) { s.setEntry(2, u"t\x05ny", 2, 2, 10); },
+     "directory entry 2 ('t\\x05ny') has the control character 0x5 after its first character"},
+    {"slash", 3, [](Sample& s) { s.setEntry(2, u"t/ny", 2, 2, 10); },
+     "has '/' in its name, which compound file names may not hold"},
+    {"surrogate", 3, [](Sample& s) { s.setEntry(2, u"t\xD800ny", 2, 2, 10); },
+     "directory entry 2 ('t\\uD800ny') has the surrogate 0xD800 in its name"},
+    {"Latin letter", 3, [](Sample& s) { s.setEntry(2, u"t\u00EDny", 2, 2, 10); },
+     "has the character 0xED in its name, outside ASCII and the installer's name encoding"},
+    {"noncharacter", 3, [](Sample& s) { s.setEntry(2, u"t\xFFFFny", 2, 2, 10); },
+     "has the character 0xFFFF"},
+    {"same name in another case", 3, [](Sample& s) { s.setEntry(2, u"SMALL", 2, 2, 10); },
+     "directory entry 1 ('small') has the same name as entry 2 in its storage (names compare in "
+     "upper case)"},
+    {"storage of a stream's name", 3,
+     [](Sample& s) {
+         s.setEntry(3, u"Small", 1, 0, 0);
+         s.put64(s.entry(1) + 0x78, 5010);
+     },
+     "directory entry 3 ('Small') has the same name as entry 1"},
+    {"longer name to the left", 3, [](Sample& s) { s.setEntry(3, u"big", 2, 4, 5000); },
+     "directory entry 3 ('big') is out of order in its storage: a reader that searches the tree "
+     "would not find it"},
+    {"order compared in upper case", 3, [](Sample& s) { s.setEntry(2, u"Zebra", 2, 2, 10); },
+     "directory entry 1 ('small') is out of order in its storage"},
+    {"order inside a storage", 4,
+     [](Sample& s) {
+         s.file[s.entry(3) + 0x42] = 1;
+         s.put32(s.entry(3) + 0x4C, 4);
+         s.setEntry(4, u"b", 2, kEnd, 0);
+         s.put32(s.entry(4) + 0x44, 5);
+         s.setEntry(5, u"c", 2, kEnd, 0);
+     },
+     "directory entry 4 ('b') is out of order in its storage"},
+};
+
+TEST(CompoundFileTest, RefusesNamesReadersReadDifferently) {
+    for (const DamageCase& c : kNameCases) {
+        Sample sample(c.version);
+        c.damage(sample);
+        const std::string error = bmtest::errorOf([&] { check(sample.file); });
+        EXPECT_NE(error.find(c.expected), std::string::npos)
+            << c.name << ": got \"" << error << "\"";
+    }
+}
+
+TEST(CompoundFileTest, AcceptsNamesInTheFormatsOrder) {
+    Sample sample;
+    sample.setEntry(2, image::InstallerTables::encodeName("Prop", true), 2, 2, 10);
+    sample.setEntry(3, u"\x05SummaryInformation", 2, 4, 5000);
+    EXPECT_EQ(check(sample.file), Kind::Other);
+    // '_' sorts after 'S' but before 's'.
+    sample.setEntry(3, u"_mall", 2, 4, 5000);
+    EXPECT_EQ(check(sample.file), Kind::Other);
 }
 
 TEST(CompoundFileTest, RaisesFormatErrors) {
