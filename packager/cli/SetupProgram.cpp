@@ -18,14 +18,21 @@ SetupProgram::SetupProgram(const std::string& path) : file(path, "file") {
         throw ToolError(quoted(path) + " is a damaged executable: " + e.what());
     }
     using image::ResourceType::rcdata;
-    const image::ByteView* msi = resources->find(rcdata, u"MSI");
+    const image::ByteView* msi = nullptr;
+    const image::ByteView* code = nullptr;
+    try {
+        msi = resources->findOnly(rcdata, u"MSI");
+        code = resources->findOnly(rcdata, u"PRODUCT_CODE");
+    } catch (const image::FormatError& e) {
+        throw ToolError("setup program " + quoted(path) + " is ambiguous: " + e.what() +
+                        "; wrap the package again");
+    }
     if (!msi) {
         throw ToolError(quoted(path) +
                         " is a program without an embedded package, not a setup program made "
                         "by brumlet");
     }
     package = *msi;
-    const image::ByteView* code = resources->find(rcdata, u"PRODUCT_CODE");
     if (!code) {
         throw ToolError("setup program " + quoted(path) + " carries no product code");
     }

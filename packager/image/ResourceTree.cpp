@@ -1,6 +1,8 @@
 #include "ResourceTree.h"
 
+#include <iterator>
 #include <set>
+#include <string>
 
 #include "FormatError.h"
 #include "PeFile.h"
@@ -16,6 +18,7 @@ const std::uint64_t entrySize = 8;
 const std::uint64_t dataEntrySize = 16;
 // The tree's levels: type, name, language.
 const int levels = 3;
+const char* const levelNames[levels] = {"resource type", "resource name", "language"};
 
 // Reads one resource tree, entering each directory once and charging every
 // byte it reads against a budget of a few times the section's size, so that
@@ -71,8 +74,8 @@ private:
                               " is reached twice (shared or in a cycle)");
         }
         need(offset, directoryHeaderSize, "a resource directory");
-        const std::uint64_t count = std::uint64_t(ByteView::le16(tree.data() + offset + 12)) +
-                                    ByteView::le16(tree.data() + offset + 14);
+        const std::uint64_t named = ByteView::le16(tree.data() + offset + 12);
+        const std::uint64_t count = named + ByteView::le16(tree.data() + offset + 14);
         need(offset + directoryHeaderSize, entrySize * count, "a resource directory's entries");
         std::vector<Entry> out;
         out.reserve(count);
@@ -86,7 +89,24 @@ private:
                                   (leaf ? " goes deeper than type, name and language"
                                         : " ends before type, name and language"));
             }
+            if (((name & highBit) != 0) != (i < named)) {
+                throw FormatError(
+                    "the resource directory at " + hex(fileBase + offset) + " counts " +
+                    std::to_string(named) + " entries named by a text first, but its entry " +
+                    std::to_string(i) + " is named by a " + (i < named ? "number" : "text") +
+                    ": Windows' lookup would not find it");
+            }
             out.push_back(Entry{key(name, level), target & ~highBit});
+            if (i != 0 && !(out[i - 1].key < out[i].key)) {
+                const bool twice = out[i - 1].key == out[i].key;
+                throw FormatError(
+                    "the resource directory at " + hex(fileBase + offset) + " lists the " +
+                    levelNames[level] + " " + out[i].key.str() +
+                    (twice ? " twice" : " after " + out[i - 1].key.str()) +
+                    ": Windows' lookup, a binary search of names in upper case and then of "
+                    "numbers ascending, would " +
+                    (twice ? "find only one" : "miss entries"));
+            }
         }
         return out;
     }
@@ -107,6 +127,11 @@ private:
             }
             if (text.empty()) {
                 throw FormatError("a resource name at " + hex(fileBase + at) + " is empty");
+            }
+            // The lookup compares names as NUL-terminated texts.
+            if (text.find(u'\0') != std::u16string::npos) {
+                throw FormatError("a resource name at " + hex(fileBase + at) +
+                                  " holds a NUL: Windows' lookup would read it shorter");
             }
             return ResourceKey(std::move(text));
         }
@@ -170,6 +195,22 @@ const ByteView* ResourceTree::find(const ResourceKey& type, const ResourceKey& n
         return nullptr;
     }
     return &n->second.begin()->second;
+}
+
+const ByteView* ResourceTree::findOnly(const ResourceKey& type, const ResourceKey& name) const {
+    const ByteView* first = find(type, name);
+    if (first) {
+        const Languages& languages = all.at(type).at(name);
+        if (languages.size() > 1) {
+            throw FormatError("the resource " + name.str() + " of type " + type.str() +
+                              " is there in " + std::to_string(languages.size()) + " languages (" +
+                              hex(languages.begin()->first) + ", " +
+                              hex(std::next(languages.begin())->first) +
+                              (languages.size() > 2 ? ", ..." : "") +
+                              "): which one Windows' lookup takes depends on the user's language");
+        }
+    }
+    return first;
 }
 
 const ResourceKey* ResourceTree::firstName(const ResourceKey& type) const {

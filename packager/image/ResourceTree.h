@@ -60,13 +60,21 @@ public:
     // size: a directory is entered once (one reached twice is refused, which
     // also refuses cycles), the depth is the format's three levels, and the
     // entries read may not exceed what the section can hold. Every data entry
-    // must lie inside a section's raw data and the file. Raises FormatError.
+    // must lie inside a section's raw data and the file. Each directory must
+    // be in the order Windows' lookup searches it (its header's count of
+    // entries named by texts, those first, then numbers, each strictly
+    // ascending as ResourceKey orders them), so that the loader finds what
+    // this reader finds. Raises FormatError.
     static ResourceTree read(const PeFile& image);
 
     const Types& types() const noexcept { return all; }
     bool has(const ResourceKey& type, const ResourceKey& name) const;
     // The bytes of the first language of (type, name), or null when absent.
     const ByteView* find(const ResourceKey& type, const ResourceKey& name) const;
+    // The same, for a resource that must be there in one language only:
+    // raises FormatError when it is there in several, since Windows' lookup
+    // chooses among them by the user's language.
+    const ByteView* findOnly(const ResourceKey& type, const ResourceKey& name) const;
     // The first name of a type, or null when the type has none.
     const ResourceKey* firstName(const ResourceKey& type) const;
 

@@ -95,10 +95,14 @@ INSTANTIATE_TEST_SUITE_P(
         TreeDamage{"a fourth level", [](RawTree& r) { r.entry(0x30, 0, 0, 0x18 | subdirectory); },
                    "goes deeper than type, name and language"},
         TreeDamage{"name outside the section",
-                   [](RawTree& r) { r.entry(0, 0, subdirectory | 0x7000, 0x18 | subdirectory); },
+                   [](RawTree& r) {
+                       r.directory(0, 1, 0);
+                       r.entry(0, 0, subdirectory | 0x7000, 0x18 | subdirectory);
+                   },
                    "a resource name at 0x7600 (0x2 bytes) lies outside"},
         TreeDamage{"name running past the section",
                    [](RawTree& r) {
+                       r.directory(0, 1, 0);
                        r.entry(0, 0, subdirectory | 0x50, 0x18 | subdirectory);
                        put16(r.bytes, 0x50, 0x8000);
                    },
@@ -158,18 +162,19 @@ TEST(ResourceTree, RefusesSharedSubdirectoriesAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-// Names shared by many entries cost the walk their length each time: it
-// stops once it has read more than the section could hold.
+// Names that overlap cost the walk their length each time: it stops once
+// it has read more than the section could hold. Each name here starts one
+// unit after the one before, its length one more, so they stay in order.
 TEST(ResourceTree, RefusesAWalkLongerThanItsSection) {
     const std::uint32_t count = 4096;
     const std::uint32_t name = 16 + 8 * count;
     RawTree raw;
-    raw.bytes.assign(name + 2 + 2 * 0xffff, 'a');
+    raw.bytes.assign(name + 2 * (count + 0x8000 + count), 'a');
     raw.directory(0, static_cast<std::uint16_t>(count), 0);
     for (std::uint32_t i = 0; i < count; ++i) {
-        raw.entry(0, i, name | subdirectory, 0x18 | subdirectory);
+        raw.entry(0, i, (name + 2 * i) | subdirectory, 0x18 | subdirectory);
+        put16(raw.bytes, name + 2 * i, static_cast<std::uint16_t>(0x8000 + i));
     }
-    put16(raw.bytes, name, 0xffff);
     const Bytes image = bareImage(raw.bytes);
     EXPECT_THAT(bmtest::errorOf([&] { readTree(image); }),
                 testing::HasSubstr("refers to more entries and names than its"));
@@ -199,6 +204,91 @@ TEST(ResourceTree, ReadsBackWhatTheWriterWrote) {
         }
     }
     EXPECT_EQ(read.firstName(u"CUSTOM")->str(), "\xc3\x89T\xc3\x89");
+}
+
+// RCDATA holding `names` (the first `named` of them counted as named by a
+// text), each in `languages`, all of one data entry.
+Bytes namesTree(const std::vector<ResourceKey>& names, std::uint16_t named,
+                const std::vector<std::uint16_t>& languages) {
+    RawTree raw;
+    raw.bytes.clear();
+    const auto count = [](std::size_t n) { return static_cast<std::uint16_t>(n); };
+    const std::uint32_t firstLanguages = 0x28 + 8 * count(names.size());
+    const std::uint32_t languagesSize = 16 + 8 * count(languages.size());
+    const std::uint32_t data = firstLanguages + languagesSize * count(names.size());
+    std::uint32_t text = data + 20;
+    raw.directory(0, 0, 1);
+    raw.entry(0, 0, 10, 0x18 | subdirectory);
+    raw.directory(0x18, named, count(names.size() - named));
+    for (std::uint32_t i = 0; i < names.size(); ++i) {
+        const std::uint32_t at = firstLanguages + languagesSize * i;
+        raw.entry(0x18, i, names[i].isId() ? names[i].id : text | subdirectory, at | subdirectory);
+        raw.directory(at, 0, count(languages.size()));
+        for (std::uint32_t j = 0; j < languages.size(); ++j) {
+            raw.entry(at, j, languages[j], data);
+        }
+        if (!names[i].isId()) {
+            put16(raw.bytes, text, count(names[i].text.size()));
+            for (char16_t c : names[i].text) {
+                put16(raw.bytes, text += 2, c);
+            }
+            text += 2;
+        }
+    }
+    put32(raw.bytes, data, rsrcRva + data + 16);
+    put32(raw.bytes, data + 4, 4);
+    put32(raw.bytes, data + 16, 0x64636261);
+    return bareImage(raw.bytes);
+}
+
+// Windows' lookup searches each directory by halves: what is out of its
+// order, or counted on the wrong side, it may not find.
+TEST(ResourceTree, RefusesDirectoriesOutOfTheLookupsOrder) {
+    const struct {
+        std::vector<ResourceKey> names;
+        std::uint16_t named;
+        std::vector<std::uint16_t> languages;
+        const char* expected;
+    } cases[] = {
+        {{u"MSI", u"MSIX", u"PRODUCT_CODE", 1, 7}, 3, {0, 0x409}, "<no error>"},
+        {{u"PRODUCT_CODE", u"MSI"}, 2, {0}, "lists the resource name MSI after PRODUCT_CODE"},
+        {{u"MSIX", u"MSI"}, 2, {0}, "lists the resource name MSI after MSIX"},
+        {{u"MSI", u"MSI"}, 2, {0}, "lists the resource name MSI twice"},
+        {{7, 1}, 0, {0}, "lists the resource name #1 after #7"},
+        {{u"MSI"},
+         0,
+         {0},
+         "counts 0 entries named by a text first, but its entry 0 is named by "
+         "a text: Windows' lookup would not find it"},
+        {{1, u"MSI"}, 1, {0}, "its entry 0 is named by a number"},
+        {{u"MSI"}, 1, {0x409, 0}, "lists the language #0 after #1033"},
+        {{u"MSI"}, 1, {0, 0}, "lists the language #0 twice"},
+        {{std::u16string(u"MSI\0X", 5)},
+         1,
+         {0},
+         "holds a NUL: Windows' lookup would read it "
+         "shorter"},
+    };
+    for (const auto& c : cases) {
+        const Bytes image = namesTree(c.names, c.named, c.languages);
+        EXPECT_THAT(bmtest::errorOf([&] { readTree(image); }), testing::HasSubstr(c.expected))
+            << c.names.front().str() << ", " << c.names.size() << " names";
+    }
+}
+
+TEST(ResourceTree, FindsOnlyWhatIsThereInOneLanguage) {
+    const std::string a = "package", b = "another";
+    ResourceTree written;
+    written.set(image::ResourceType::rcdata, u"MSI", 0, view(a));
+    written.set(image::ResourceType::rcdata, u"PRODUCT_CODE", 0x409, view(b));
+    written.set(image::ResourceType::rcdata, u"PRODUCT_CODE", 0x407, view(b));
+    const Bytes out = write(bareImage(), written);
+    const ResourceTree read = readTree(out);
+    EXPECT_EQ(read.findOnly(image::ResourceType::rcdata, u"MSI")->size(), a.size());
+    EXPECT_EQ(read.findOnly(image::ResourceType::rcdata, u"NONE"), nullptr);
+    EXPECT_EQ(bmtest::errorOf([&] { read.findOnly(image::ResourceType::rcdata, u"PRODUCT_CODE"); }),
+              "the resource PRODUCT_CODE of type #10 is there in 2 languages (0x407, 0x409): which "
+              "one Windows' lookup takes depends on the user's language");
 }
 
 TEST(ResourceKey, OrdersTextsBeforeNumbersAsTheLoaderSearches) {
