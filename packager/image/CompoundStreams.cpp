@@ -34,18 +34,35 @@ public:
         const std::uint64_t most = size / sectorSize + 1;
         std::uint32_t sector = ByteView::le32(data + 48);
         for (std::uint64_t steps = 0; sector <= lastRegular && steps < most; ++steps) {
-            const std::uint8_t* start = sectorData(sector);
-            if (!start) {
+            if (!sectorData(sector)) {
                 return false;
             }
-            for (std::uint64_t at = 0; at + entrySize <= sectorSize; at += entrySize) {
-                if (matches(start + at, name)) {
-                    return true;
-                }
-            }
+            directory.push_back(sector);
             if (!next(sector, sector)) {
                 return false;
             }
+        }
+        if (sector <= lastRegular) {
+            return false;
+        }
+        // The search Windows' reader makes: down the root storage's tree by
+        // the format's order of names, at most one step per entry.
+        const std::uint8_t* root = entry(0);
+        if (!root) {
+            return false;
+        }
+        std::uint32_t at = ByteView::le32(root + 0x4C);
+        const std::uint64_t entries = directory.size() * (sectorSize / entrySize);
+        for (std::uint64_t steps = 0; steps < entries; ++steps) {
+            const std::uint8_t* found = entry(at);
+            if (!found) {
+                return false;
+            }
+            const int order = compare(name, found);
+            if (order == 0) {
+                return found[66] == streamEntry && sameUnits(name, found);
+            }
+            at = ByteView::le32(found + (order < 0 ? 0x44 : 0x48));
         }
         return false;
     }
@@ -55,6 +72,16 @@ private:
     std::uint64_t size;
     std::uint64_t sectorSize = 512;
     std::vector<std::uint32_t> fatSectors;
+    std::vector<std::uint32_t> directory;
+
+    // Null when the entry lies beyond the directory.
+    const std::uint8_t* entry(std::uint64_t id) const {
+        const std::uint64_t perSector = sectorSize / entrySize;
+        if (id / perSector >= directory.size()) {
+            return nullptr;
+        }
+        return sectorData(directory[id / perSector]) + (id % perSector) * entrySize;
+    }
 
     // Null when the sector lies outside the file.
     const std::uint8_t* sectorData(std::uint32_t sector) const {
@@ -100,10 +127,30 @@ private:
         return true;
     }
 
-    static bool matches(const std::uint8_t* entry, const std::u16string& name) {
+    // The format's order: shorter names first, then unit by unit in upper
+    // case. A name size that fits no name ends the search as not found.
+    static int compare(const std::u16string& name, const std::uint8_t* entry) {
         // The stored length counts the terminating zero, in bytes.
         const std::uint16_t length = ByteView::le16(entry + 64);
-        if (entry[66] != streamEntry || length != (name.size() + 1) * 2 || length > 64) {
+        if (length < 2 || length > 64 || length % 2 != 0) {
+            return 0;
+        }
+        if (name.size() != length / 2 - 1u) {
+            return name.size() < length / 2 - 1u ? -1 : 1;
+        }
+        const auto upper = [](std::uint16_t c) { return c >= 'a' && c <= 'z' ? c - 0x20 : c; };
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const int a = upper(name[i]);
+            const int b = upper(ByteView::le16(entry + 2 * i));
+            if (a != b) {
+                return a < b ? -1 : 1;
+            }
+        }
+        return 0;
+    }
+
+    static bool sameUnits(const std::u16string& name, const std::uint8_t* entry) {
+        if (ByteView::le16(entry + 64) != (name.size() + 1) * 2) {
             return false;
         }
         for (std::size_t i = 0; i < name.size(); ++i) {

@@ -50,6 +50,24 @@ TEST(CompoundStreams, FindsStreamsByTheirWholeName) {
     EXPECT_FALSE(has(msi, u"Root Entry"));  // a storage, not a stream
 }
 
+// An entry that no tree reaches, or that lies in another storage's tree, is
+// no stream of the root storage to Windows' reader.
+TEST(CompoundStreams, FindsOnlyWhatTheRootsTreeHolds) {
+    Bytes msi = minimalPackage();
+    std::size_t unused = (le32(msi, 48) + 1) * 512;
+    while (unused + 128 <= msi.size() && msi[unused + 66] != 0) {
+        unused += 128;
+    }
+    ASSERT_LE(unused + 128, msi.size());
+    for (std::size_t i = 0; i < signature.size(); ++i) {
+        msi[unused + 2 * i] = static_cast<std::uint8_t>(signature[i]);
+    }
+    msi[unused + 64] = static_cast<std::uint8_t>(2 * signature.size() + 2);
+    msi[unused + 66] = 2;
+    EXPECT_FALSE(has(msi, signature));
+    EXPECT_TRUE(has(msi, summary));
+}
+
 // Damaged directories end the search, in bounded time, without a find.
 TEST(CompoundStreams, DamageEndsTheSearch) {
     const struct {
