@@ -403,7 +403,6 @@ private:
                      " links deep (at entry " + num(id) + ")");
             }
             const std::uint8_t* e = entry(id);
-            checkName(id);
             switch (e[0x42]) {
                 case kStorage:
                     storages.push_back(id);
@@ -419,6 +418,7 @@ private:
                     fail("directory entry " + num(id) + " (reached from entry " + num(link.from) +
                          ") is neither a storage nor a stream (type " + num(e[0x42]) + ")");
             }
+            checkName(id);
             follow(link, 0x44, link.storage);
             follow(link, 0x48, link.storage);
         }
