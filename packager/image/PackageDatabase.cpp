@@ -233,7 +233,11 @@ private:
 }  // namespace
 
 PackageFacts read(const std::uint8_t* data, std::uint64_t size) {
-    return Reader(CompoundFile::rootStreams(data, size)).run();
+    return read(CompoundFile::rootStreams(data, size));
+}
+
+PackageFacts read(const StreamSource& streams) {
+    return Reader(streams).run();
 }
 
 }  // namespace PackageDatabase
