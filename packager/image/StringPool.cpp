@@ -10,6 +10,17 @@ namespace {
 
 constexpr std::uint32_t kUtf8 = 65001;
 
+// Pages whose ASCII the libraries read alike but whose other bytes they read
+// apart (or that this reader does not decode, for the tables' size).
+bool asciiOnly(std::uint32_t page) {
+    for (std::uint32_t p : {0u, 932u, 936u, 949u, 950u, 1258u}) {
+        if (page == p) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string num(std::uint64_t value) {
     return std::to_string(value);
 }
@@ -98,7 +109,7 @@ StringPool::StringPool(const StreamSource& streams) {
         page = ByteView::le16(pool.data()) | std::uint32_t{flags & 0x7FFFu} << 16;
     }
     high = CodePages::highHalf(page);
-    if (page != 0 && page != kUtf8 && high == nullptr) {
+    if (page != kUtf8 && high == nullptr && !asciiOnly(page)) {
         fail("the string pool's code page " + num(page) +
              " is not one that every installer library reads the same way (" +
              CodePages::kAccepted + ")");
@@ -170,8 +181,10 @@ void StringPool::checkBytes(std::uint32_t id) {
         }
         if (high == nullptr) {
             fail(where() + " holds the byte " + hex(p[i]) +
-                 ", but the pool's code page 0 means the installing machine's own: only ASCII "
-                 "reads the same everywhere");
+                 (page == 0 ? ", but the pool's code page 0 means the installing machine's own: "
+                              "only ASCII reads the same everywhere"
+                            : ", but under the pool's code page " + num(page) +
+                                  " only ASCII reads the same in every installer library"));
         }
         if (high[p[i] - 0x80] == 0) {
             fail(where() + " holds the byte " + hex(p[i]) + ", which code page " + num(page) +

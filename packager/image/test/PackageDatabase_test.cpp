@@ -114,6 +114,10 @@ TEST(PackageDatabaseTest, DecodesTheStringsOfItsCodePageAndReadsAbsencesAsTheLib
     EXPECT_EQ(f.details.summaryTemplate, "");
     EXPECT_EQ(f.details.pageCount, -1);
     EXPECT_EQ(f.details.wordCount, -1);
+    // ASCII reads alike under the pages that are not decoded here.
+    s.codePage = 932;
+    s.property[1][1] = "Sample";
+    EXPECT_EQ(image::PackageDatabase::read(s.build()).productName, "Sample");
 }
 
 const struct {
@@ -158,8 +162,9 @@ const struct {
      "the Media table's row 1 has no LastSequence"},
     {"a file twice", [](Sample& s) { s.file[1][0] = "f2"; },
      "the File table holds the key 'f2' twice"},
-    {"a code page the libraries read apart", [](Sample& s) { s.codePage = 1258; },
-     "the string pool's code page 1258 is not one that every installer library reads the same way"},
+    {"a code page the libraries read apart", [](Sample& s) { s.codePage = 10000; },
+     "the string pool's code page 10000 is not one that every installer library reads the same "
+     "way"},
     {"a byte the code page leaves undefined", [](Sample& s) { s.property[2][1] = "1.\x81"; },
      "holds the byte 0x81, which code page 1252 leaves undefined"},
     {"8-bit text under code page 0",
@@ -168,6 +173,12 @@ const struct {
          s.property[1][1] = "Caf\xE9";
      },
      "holds the byte 0xe9, but the pool's code page 0 means the installing machine's own"},
+    {"8-bit text under a double-byte code page",
+     [](Sample& s) {
+         s.codePage = 932;
+         s.property[1][1] = "Caf\xE9";
+     },
+     "holds the byte 0xe9, but under the pool's code page 932 only ASCII reads the same"},
     {"broken UTF-8",
      [](Sample& s) {
          s.codePage = 65001;
