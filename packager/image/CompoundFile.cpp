@@ -117,6 +117,19 @@ public:
     Checker(const std::uint8_t* data, std::uint64_t size) : data(data), size(size) {}
 
     Kind run() {
+        walk();
+        const Kind kind = kindOf(entry(0) + 0x50);
+        if (kind == Kind::Package) {
+            InstallerTables::check(root());
+        }
+        return kind;
+    }
+
+    RootStreams root() {
+        return RootStreams(data, sectorShift, std::move(miniStream), std::move(rootStreams));
+    }
+
+    void walk() {
         readHeader();
         readFat();
         readDirectory();
@@ -126,12 +139,6 @@ public:
         for (std::uint32_t id : streams) {
             checkStream(id);
         }
-        const Kind kind = kindOf(entry(0) + 0x50);
-        if (kind == Kind::Package) {
-            InstallerTables::check(
-                RootStreams(data, sectorShift, std::move(miniStream), std::move(rootStreams)));
-        }
-        return kind;
     }
 
 private:
@@ -749,6 +756,12 @@ bool hasSignature(const std::uint8_t* data, std::uint64_t size) {
 
 Kind check(const std::uint8_t* data, std::uint64_t size) {
     return Checker(data, size).run();
+}
+
+RootStreams rootStreams(const std::uint8_t* data, std::uint64_t size) {
+    Checker checker(data, size);
+    checker.walk();
+    return checker.root();
 }
 
 const char* describe(Kind kind) {

@@ -55,6 +55,10 @@ private:
     std::map<std::u16string, Stream> streams;
 };
 
+// The root storage's streams of a file, after the walk check() makes (the
+// tables are not checked here); raises FormatError as check() does.
+RootStreams rootStreams(const std::uint8_t* data, std::uint64_t size);
+
 // "an installer package", "a patch (.msp)", ... for messages.
 const char* describe(Kind kind);
 

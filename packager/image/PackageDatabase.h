@@ -4,6 +4,7 @@
 
 #include "FormatError.h"
 #include "PackageFacts.h"
+#include "StreamSource.h"
 
 namespace image {
 
@@ -17,6 +18,8 @@ namespace PackageDatabase {
 // an installer package. Raises InstallerTables::DatabaseError (a FormatError)
 // with one line saying what is ambiguous or damaged, without the file's name.
 PackageFacts read(const std::uint8_t* data, std::uint64_t size);
+// The same from the root storage's streams.
+PackageFacts read(const StreamSource& streams);
 
 }  // namespace PackageDatabase
 }  // namespace image

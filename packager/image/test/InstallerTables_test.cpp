@@ -4,43 +4,18 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "ErrorOf.h"
+#include "TestDatabase.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using image::InstallerTables::encodeName;
 
-// Streams by their decoded names, stored under the encoded ones.
-struct Database : image::StreamSource {
-    std::map<std::string, Bytes> streams;
-
-    bool size(const std::u16string& name, std::uint64_t& bytes) const override {
-        const Bytes* found = find(name);
-        bytes = found ? found->size() : 0;
-        return found != nullptr;
-    }
-    Bytes read(const std::u16string& name) const override {
-        const Bytes* found = find(name);
-        return found ? *found : Bytes();
-    }
-    const Bytes* find(const std::u16string& name) const {
-        for (const auto& s : streams) {
-            if (encodeName(s.first, true) == name) {
-                return &s.second;
-            }
-        }
-        return nullptr;
-    }
-    void put16(const std::string& stream, std::size_t at, std::uint16_t value) {
-        streams[stream][at] = value & 0xFF;
-        streams[stream][at + 1] = value >> 8;
-    }
-};
+using testdb::Database;
 
 // Strings 1 "T", 2 "A", 3 "B"; table T with columns A (i2) and B (s72,
 // nullable), two rows. Every stream column by column, 16 bits a value.
@@ -61,8 +36,7 @@ const struct {
     const char* expected;
 } kDamageCases[] = {
     {"sound", [](Database&) {}, "<no error>"},
-    {"no _Tables", [](Database& d) { d.streams.erase("_Tables"); },
-     "it has no _Tables stream"},
+    {"no _Tables", [](Database& d) { d.streams.erase("_Tables"); }, "it has no _Tables stream"},
     {"pool past its data", [](Database& d) { d.streams["_StringData"].pop_back(); },
      "string 3 of the string pool runs to byte 3, past the 2 bytes of _StringData"},
     {"long string at the pool's end", [](Database& d) { d.put16("_StringPool", 12, 0); },
@@ -90,6 +64,22 @@ const struct {
      "the _Columns row 1 gives table 'T' column 1 the type 0x8503 (as stored)"},
     {"stream column as a key", [](Database& d) { d.put16("_Columns", 14, 0xA900); },
      "column 2 the type 0xa900 (as stored), which the installer format does not define"},
+    {"table listed twice as text",
+     [](Database& d) {
+         d.streams["_StringPool"].insert(d.streams["_StringPool"].end(), {1, 0, 1, 0});
+         d.streams["_StringData"].push_back('T');
+         d.streams["_Tables"] = {1, 0, 4, 0};
+     },
+     "the _Tables row 2 lists table 'T' a second time"},
+    {"columns of a second copy of the table's name",
+     [](Database& d) {
+         d.streams["_StringPool"].insert(d.streams["_StringPool"].end(), {1, 0, 1, 0});
+         d.streams["_StringData"].push_back('T');
+         d.put16("_Columns", 0, 4);
+     },
+     "the _Columns row 1 names table 'T' by a second copy of its name in the string pool"},
+    {"NUL in a column name", [](Database& d) { d.streams["_StringData"][1] = 0; },
+     "a column name that '?' holds a NUL, where some installer libraries end it"},
     {"table stream of part of a row", [](Database& d) { d.streams["T"].pop_back(); },
      "the stream of table 'T' is 7 bytes, not a whole number of its 4-byte rows"},
     {"table cell outside the pool", [](Database& d) { d.put16("T", 6, 9); },
