@@ -522,6 +522,21 @@ private:
             fail(shown(id) + " has no NUL where its name size (" + num(nameSize) +
                  " bytes) ends it: readers would read names of different lengths");
         }
+        // The installer's readers open a stream by encoding its name, and
+        // list the streams by decoding theirs: a name stored otherwise than
+        // the encoding stores it is found one way and not the other.
+        const std::u16string name = nameOf(id);
+        const bool encoded = std::any_of(name.begin(), name.end(), [](char16_t c) {
+            return c >= kEncodedFirst && c <= kEncodedLast;
+        });
+        const bool table = !name.empty() && name[0] == kEncodedLast;
+        if (encoded &&
+            InstallerTables::encodeName(InstallerTables::decodeName(table ? name.substr(1) : name),
+                                        table) != name) {
+            fail(shown(id) +
+                 " is not stored the way the installer's name encoding stores it: readers that "
+                 "look it up by name would not find it");
+        }
     }
 
     // The format's order of names: shorter first, then unit by unit in upper
@@ -550,7 +565,9 @@ private:
     // in-order walk visits each entry once.
     void checkOrder() const {
         std::vector<std::uint32_t> path;
+        std::unordered_map<std::string, std::uint32_t> listed;
         for (std::uint32_t storage : storages) {
+            listed.clear();
             std::uint32_t previous = kNoEntry;
             std::uint32_t at = le32(entry(storage) + 0x4C);
             while (at != kNoEntry || !path.empty()) {
@@ -573,6 +590,13 @@ private:
                              " is out of order in its storage: a reader that searches the "
                              "tree would not find it");
                     }
+                }
+                // The installer's readers list a storage by the decoded names.
+                const auto placed = listed.emplace(InstallerTables::decodeName(nameOf(at)), at);
+                if (!placed.second) {
+                    fail(shown(at) + " reads as the name of entry " + num(placed.first->second) +
+                         " in its storage once the installer's name encoding is undone: readers "
+                         "would pick different ones");
                 }
                 previous = at;
                 at = le32(entry(at) + 0x48);

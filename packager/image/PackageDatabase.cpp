@@ -19,6 +19,12 @@ using Rows = TableCatalogue::Rows;
 
 const char16_t kSummaryStream[] = u"\x05SummaryInformation";
 
+// The longest file or cabinet name taken, in stored bytes: a "short|long"
+// file name is at most 268 characters. Many rows may name one string; the
+// facts copy it for each, so its length bounds what they take beside the
+// package.
+constexpr std::uint64_t kLongestName = 1024;
+
 std::string num(std::uint64_t value) {
     return std::to_string(value);
 }
@@ -51,12 +57,27 @@ private:
 
     // A string the facts hold: a NUL inside it is where libmsi ends it and
     // Windows Installer does not.
-    std::string text(std::uint32_t id, const std::string& what) const {
+    void checkNul(std::uint32_t id, const std::string& what) const {
         if (pool.hasNul(id)) {
             fail(what + " " + pool.shown(id) +
                  " holds a NUL, where some installer libraries end it");
         }
+    }
+
+    std::string text(std::uint32_t id, const std::string& what) const {
+        checkNul(id, what);
         return pool.utf8(id);
+    }
+
+    std::string name(const Rows& rows, std::uint64_t row, std::size_t column,
+                     const std::string& what) const {
+        const std::uint32_t id = rows.string(row, column);
+        if (pool.bytes(id).size() > kLongestName) {
+            fail("the " + rows.table() + " table's row " + num(row + 1) + " gives a " + what +
+                 " of " + num(pool.bytes(id).size()) + " bytes, longer than any name (" +
+                 num(kLongestName) + ")");
+        }
+        return text(id, "the " + rows.table() + " table's " + what);
     }
 
     // The key of each row once, compared as text: of two rows with one key,
@@ -68,7 +89,7 @@ private:
         if (id == 0) {
             fail(where + " has no key");
         }
-        text(id, where + "'s key");
+        checkNul(id, where + "'s key");
         if (!keys.insert(pool.canonical(id)).second) {
             fail("the " + rows.table() + " table holds the key " + pool.shown(id) + " twice");
         }
@@ -161,7 +182,7 @@ private:
                 fail("the Media table holds the key " + num(media.diskId) + " twice");
             }
             media.lastSequence = number(rows, r, lastSequence, "LastSequence");
-            media.cabinet = text(rows.string(r, cabinet), "the Media table's cabinet");
+            media.cabinet = name(rows, r, cabinet, "cabinet");
             if (media.cabinet.size() > 1 && media.cabinet[0] == '#') {
                 media.streamFound = hasStream(media.cabinet.substr(1));
             }
@@ -186,7 +207,7 @@ private:
         for (std::uint64_t r = 0; r < rows.count(); ++r) {
             key(rows, r, file, keys);
             PackageDetails::File f;
-            f.name = text(rows.string(r, fileName), "the File table's file name");
+            f.name = name(rows, r, fileName, "file name");
             if (!rows.integer(r, attributes, f.attributes)) {
                 f.attributes = 0;
             }

@@ -103,8 +103,8 @@ private:
                     "the resource directory at " + hex(fileBase + offset) + " lists the " +
                     levelNames[level] + " " + out[i].key.str() +
                     (twice ? " twice" : " after " + out[i - 1].key.str()) +
-                    ": Windows' lookup, a binary search of names in upper case and then of "
-                    "numbers ascending, would " +
+                    ": Windows' lookup, a binary search of the texts by their UTF-16 units and "
+                    "then of the numbers, would " +
                     (twice ? "find only one" : "miss entries"));
             }
         }

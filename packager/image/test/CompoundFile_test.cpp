@@ -275,8 +275,17 @@ const DamageCase kNameCases[] = {
      "directory entry 2 ('t\\uD800ny') has the surrogate 0xD800 in its name"},
     {"Latin letter", 3, [](Sample& s) { s.setEntry(2, u"t\u00EDny", 2, 2, 10); },
      "has the character 0xED in its name, outside ASCII and the installer's name encoding"},
-    {"noncharacter", 3, [](Sample& s) { s.setEntry(2, u"t\xFFFFny", 2, 2, 10); },
-     "has the character 0xFFFF"},
+    {"encoded otherwise than the encoder does", 3,
+     [](Sample& s) { s.setEntry(2, u"\x480A\x480B", 2, 2, 10); },
+     "directory entry 2 ('AB') is not stored the way the installer's name encoding stores it"},
+    {"plain and encoded", 4,
+     [](Sample& s) {
+         s.setEntry(2, u"AB", 2, 2, 10);
+         s.put32(s.entry(2) + 0x44, 4);
+         s.setEntry(4, image::InstallerTables::encodeName("AB", false), 2, kEnd, 0);
+     },
+     "directory entry 2 ('AB') reads as the name of entry 4 in its storage once the installer's "
+     "name encoding is undone"},
     {"same name in another case", 3, [](Sample& s) { s.setEntry(2, u"SMALL", 2, 2, 10); },
      "directory entry 1 ('small') has the same name as entry 2 in its storage (names compare in "
      "upper case)"},

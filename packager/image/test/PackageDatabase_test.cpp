@@ -160,6 +160,8 @@ const struct {
     {"a disk twice", [](Sample& s) { s.media[1][0] = 2; }, "the Media table holds the key 2 twice"},
     {"a NULL last sequence", [](Sample& s) { s.media[0][1] = null; },
      "the Media table's row 1 has no LastSequence"},
+    {"a file name longer than any", [](Sample& s) { s.file[0][1] = std::string(1025, 'x'); },
+     "the File table's row 1 gives a file name of 1025 bytes, longer than any name (1024)"},
     {"a file twice", [](Sample& s) { s.file[1][0] = "f2"; },
      "the File table holds the key 'f2' twice"},
     {"a code page the libraries read apart", [](Sample& s) { s.codePage = 10000; },
