@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -56,10 +57,21 @@ void limitSelf() {
     // collector that ignores the size limit.
     limit(RLIMIT_CORE, 0);
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    // The tool ends a reader that runs too long; should the tool itself be
+    // Processor time, not time on the clock: a reader stopped with the tool
+    // (Ctrl-Z) loses none. SIGXCPU ends it at the limit, SIGKILL a second
+    // later should it survive that.
+    struct rlimit cpu;
+    if (getrlimit(RLIMIT_CPU, &cpu) == 0) {
+        const rlim_t hard = static_cast<rlim_t>(secondsAllowed) + 1;
+        if (cpu.rlim_max == RLIM_INFINITY || cpu.rlim_max > hard) {
+            cpu.rlim_max = hard;
+        }
+        cpu.rlim_cur = std::min(cpu.rlim_max, static_cast<rlim_t>(secondsAllowed));
+        setrlimit(RLIMIT_CPU, &cpu);
+    }
+    // The tool ends a reader that stops answering; should the tool itself be
     // gone, the reader ends on its own.
     prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    alarm(static_cast<unsigned>(secondsAllowed + 5));
 }
 
 // The library reports oddities of a package through GLib's log, which is
@@ -85,7 +97,7 @@ void handleLibraryMessages() {
 
 #ifdef BRUMLET_READER_HOOK
 // The tests' build only: a reader that fails as a damaged package can make
-// libmsi fail.
+// libmsi fail, that is slow, or that tries to write its package.
 void testHook() {
     const char* hook = std::getenv("BRUMLET_READER_HOOK");
     const std::string what = hook ? hook : "";
@@ -95,6 +107,15 @@ void testHook() {
         for (;;) {
             pause();
         }
+    } else if (what == "spin") {
+        for (volatile unsigned long n = 0;; n = n + 1) {
+        }
+    } else if (what == "slow") {
+        sleep(1);
+    } else if (what == "write") {
+        // A reader gone astray: the package's descriptor must not take it.
+        const ssize_t written = pwrite(3, "written by the reader", 21, 0);
+        static_cast<void>(written);
     } else if (what == "memory") {
         static std::vector<char*> held;
         for (;;) {
