@@ -25,21 +25,31 @@ extern char** environ;
 
 namespace ReaderProcess {
 
-// libmsi reads the tables and the streams asked for, never the whole
-// package. Measured (address space at its peak): 46 MiB for a small package,
-// 40 of them the libraries' code; 49 MiB for one of 210 MiB; 56 MiB for one
-// with 20,000 files, about half a kilobyte more per file. 512 MiB is room for
-// about a million files and still far from what a runner of 2 GiB can spare.
-const rlim_t memoryLimit = rlim_t(512) << 20;
-// The stack libmsi and libgsf are measured to survive with (the usual 8 MiB);
-// fixed, so that an unlimited stack in the caller's shell changes nothing.
-const rlim_t stackLimit = rlim_t(8) << 20;
-
 namespace {
 
-std::string& program() {
-    static std::string path = "/proc/self/exe";
+#ifdef BRUMLET_READER_HOOK
+const char* const readerName = "brumlet-reader-hook";
+#else
+const char* const readerName = "brumlet-reader";
+#endif
+
+std::string& chosenProgram() {
+    static std::string path;
     return path;
+}
+
+std::string foundProgram() {
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (length <= 0) {
+        return readerName;
+    }
+    std::string folder(self, static_cast<std::size_t>(length));
+    folder.erase(folder.rfind('/') + 1);
+    const std::string beside = folder + readerName;
+    const std::string installed = folder + "../libexec/brumlet/" + readerName;
+    return access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0 ? installed
+                                                                                     : beside;
 }
 
 // An answer can be no larger than the reader's whole memory.
@@ -194,7 +204,7 @@ pid_t start(int package, int answer, const std::string& label) {
                                              POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
     if (!error) {
-        std::string path = program();
+        std::string path = ReaderProcess::program();
         std::string modeArg = ReaderMode::argument;
         std::string packageArg = "3";
         std::string answerArg = "4";
@@ -232,8 +242,15 @@ std::string whatHappened(int status, const struct rusage& usage) {
 
 }  // namespace
 
+const std::string& program() {
+    if (chosenProgram().empty()) {
+        chosenProgram() = foundProgram();
+    }
+    return chosenProgram();
+}
+
 void useProgram(const std::string& path) {
-    program() = path;
+    chosenProgram() = path;
 }
 
 PackageFacts read(int fd, const std::string& label) {
