@@ -3,11 +3,14 @@
 // byte. Only it loads libmsi and GLib; the tool starts without them.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <glib.h>
+#include <linux/landlock.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +52,42 @@ void limit(int resource, rlim_t most) {
     }
     now.rlim_cur = now.rlim_max;
     setrlimit(resource, &now);
+}
+
+// The reader writes nothing but its answer, on the pipe it was given. Where
+// the kernel has Landlock it gives up writing, making or removing any file:
+// also the package, which it could otherwise open again for writing through
+// /proc/self/fd. Without Landlock, its descriptors are what stays read-only.
+void writeNothing() {
+#ifdef SYS_landlock_create_ruleset
+    const long abi =
+        syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) {
+        return;
+    }
+    struct landlock_ruleset_attr rules = {};
+    rules.handled_access_fs = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
+                              LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
+                              LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+                              LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
+                              LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
+    // Linking a file elsewhere (version 2) and cutting it short (3), named
+    // by number: older headers lack them.
+    if (abi >= 2) {
+        rules.handled_access_fs |= 1ULL << 13;
+    }
+    if (abi >= 3) {
+        rules.handled_access_fs |= 1ULL << 14;
+    }
+    const long ruleset = syscall(SYS_landlock_create_ruleset, &rules, sizeof(rules), 0);
+    if (ruleset < 0) {
+        return;
+    }
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0) {
+        syscall(SYS_landlock_restrict_self, ruleset, 0);
+    }
+    close(static_cast<int>(ruleset));
+#endif
 }
 
 void limitSelf() {
@@ -113,9 +152,11 @@ void testHook() {
         }
     } else if (what == "slow") {
         sleep(1);
-    } else if (what == "write") {
-        // A reader gone astray: the package's descriptor must not take it.
-        const ssize_t written = pwrite(3, "written by the reader", 21, 0);
+    } else if (what == "write" || what == "reopen") {
+        // A reader gone astray: neither the package's descriptor nor the
+        // package opened again may take it.
+        const int fd = what == "write" ? 3 : open("/proc/self/fd/3", O_WRONLY | O_CLOEXEC);
+        const ssize_t written = pwrite(fd, "written by the reader", 21, 0);
         static_cast<void>(written);
     } else if (what == "memory") {
         static std::vector<char*> held;
@@ -157,6 +198,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     limitSelf();
+    writeNothing();
     handleLibraryMessages();
     std::vector<std::uint8_t> bytes;
     try {
