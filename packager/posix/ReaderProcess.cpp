@@ -101,6 +101,9 @@ public:
         return got < 0 ? unknown : ended;
     }
     void stop(int& status) {
+        if (pid <= 0) {
+            return;
+        }
         kill(pid, SIGKILL);
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
