@@ -16,12 +16,12 @@ constexpr int outOfMemory = 3;
 // tool suspended with it, a starved machine) does not count. The tests'
 // build of the tool gives up sooner, so that a hang costs them less.
 //
-// A reader that uses no processor time and does not answer (blocked) is
-// ended after backstopSeconds of the tool's own waiting; the time the tool
-// itself was stopped does not count either.
+// A reader that neither uses the processor nor answers (blocked) is ended
+// after backstopSeconds of the tool's waiting; the time the tool itself was
+// stopped does not count either.
 #ifdef BRUMLET_READER_HOOK
-constexpr int secondsAllowed = 1;
-constexpr int backstopSeconds = 5;
+constexpr int secondsAllowed = 2;
+constexpr int backstopSeconds = 4;
 #else
 constexpr int secondsAllowed = 10;
 constexpr int backstopSeconds = 120;

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -120,13 +121,39 @@ long long nowMs() {
     return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// The time the tool has waited for the reader, in steps of at most a
-// second: a step that took far longer is the tool stopped (Ctrl-Z, a
-// starved machine) and counts as one second, so that a reader is never
-// ended for the time it was not given.
+// The processor time a process has used, in clock ticks, or -1.
+long long ticksUsed(pid_t pid) {
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/%d/stat", static_cast<int>(pid));
+    const Descriptor file(open(path, O_RDONLY | O_CLOEXEC));
+    char text[1024];
+    const ssize_t got = file.get() < 0 ? -1 : ::read(file.get(), text, sizeof(text) - 1);
+    if (got <= 0) {
+        return -1;
+    }
+    text[got] = '\0';
+    // Past the name, which may hold anything: the state, then user time as
+    // the 12th field and system time as the 13th.
+    const char* at = strrchr(text, ')');
+    long long user = 0;
+    long long system = 0;
+    return at && sscanf(at + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &user,
+                        &system) == 2
+               ? user + system
+               : -1;
+}
+
+// The time the tool has waited for a reader that is blocked, in steps of at
+// most a second. A step in which the reader used the processor (a twentieth
+// of it or more) is not counted: that reader is working, and its processor
+// time limit ends it should it work too long, however starved the machine.
+// A step that took far longer than asked is the tool stopped (Ctrl-Z) and
+// counts as one second.
 class Backstop {
 public:
     static constexpr int stepMs = 1000;
+
+    explicit Backstop(pid_t reader) : reader(reader), ticks(ticksUsed(reader)) {}
 
     bool over() const { return waitedMs >= ReaderMode::backstopSeconds * 1000LL; }
     int nextWaitMs() const {
@@ -135,12 +162,20 @@ public:
     }
     void count() {
         const long long now = nowMs();
-        const long long step = now - last;
-        waitedMs += step < stepMs ? step : stepMs;
+        const long long step = std::min(now - last, static_cast<long long>(stepMs));
+        const long long used = ticksUsed(reader);
+        const long long usedMs = used < 0 || ticks < 0 ? 0 : (used - ticks) * 1000 / tickRate;
+        if (usedMs * 20 < step) {
+            waitedMs += step;
+        }
         last = now;
+        ticks = used;
     }
 
 private:
+    const pid_t reader;
+    const long long tickRate = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
+    long long ticks;
     long long waitedMs = 0;
     long long last = nowMs();
 };
@@ -264,8 +299,9 @@ PackageFacts read(int fd, const std::string& label) {
     }
     Descriptor from(ends[0]);
     Descriptor to(ends[1]);
-    Backstop backstop;
-    Child child(start(fd, to.get(), label));
+    const pid_t pid = start(fd, to.get(), label);
+    Child child(pid);
+    Backstop backstop(pid);
     // The pipe ends when the reader ends: only its copy may be left.
     to.reset();
 

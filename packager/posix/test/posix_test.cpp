@@ -453,8 +453,8 @@ TEST_F(PosixTest, PackageReaderTurnsAFailingReaderIntoOneLineAndLeavesNoChild) {
     } cases[] = {
         {"crash", false, "it crashed with signal 11"},
         {"crash", true, "it crashed with signal 11"},
-        {"spin", false, "it ran past 1 second of processor time"},
-        {"hang", false, "it gave no answer in 5 seconds"},
+        {"spin", false, "it ran past 2 seconds of processor time"},
+        {"hang", false, "it gave no answer in 4 seconds"},
         {"memory", false, "it ran out of memory"},
     };
     for (const auto& c : cases) {

@@ -16,8 +16,8 @@ printf 'MZ' >"$work/stub.exe"
 for hook in crash spin hang memory; do
     case "$hook" in
         crash) what="it crashed with signal 11" ;;
-        spin) what="it ran past 1 second of processor time" ;;
-        hang) what="it gave no answer in 5 seconds" ;;
+        spin) what="it ran past 2 seconds of processor time" ;;
+        hang) what="it gave no answer in 4 seconds" ;;
         memory) what="it ran out of memory" ;;
     esac
     for command in "info $work/app.msi" "wrap $work/app.msi --stub $work/stub.exe"; do
@@ -38,7 +38,7 @@ BRUMLET_READER_HOOK=slow "$tool" info "$work/app.msi" >"$work/../stopped.out" 2>
 group=$!
 sleep 0.4
 kill -STOP -"$group"
-sleep 2
+sleep 3
 kill -CONT -"$group"
 wait "$group"
 code=$?
