@@ -13,6 +13,9 @@ packages=(
     googletest
     wine
     wine64
+    # Reserves the low addresses Windows programs need before Wine's heap
+    # can take them: Wine then starts with address randomisation on.
+    wine64-preloader
     msitools
     wixl
     xvfb

@@ -1,5 +1,6 @@
 #include "FaultGuard.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
@@ -27,6 +28,15 @@ const int placeCount = 64;
 Place places[placeCount];
 std::mutex claiming;
 
+void removeFiles() {
+    for (const Place& place : places) {
+        const char* path = place.text.load();
+        if (place.used.load() && !place.mapping && path) {
+            unlink(path);
+        }
+    }
+}
+
 void onBusError(int signal, siginfo_t* info, void*) {
     const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
     const Place* hit = nullptr;
@@ -53,13 +63,22 @@ void onBusError(int signal, siginfo_t* info, void*) {
         line += written;
         left -= static_cast<std::size_t>(written);
     }
-    for (const Place& place : places) {
-        const char* path = place.text.load();
-        if (place.used.load() && !place.mapping && path) {
-            unlink(path);
-        }
-    }
+    removeFiles();
     _exit(1);
+}
+
+// Ctrl-C, a kill or a closed terminal: the files go, then the signal takes
+// its usual course, so that the tool's parent sees how it ended.
+void onEnd(int signal) {
+    const int saved = errno;
+    removeFiles();
+    struct sigaction plain = {};
+    plain.sa_handler = SIG_DFL;
+    sigemptyset(&plain.sa_mask);
+    sigaction(signal, &plain, nullptr);
+    // Blocked while this runs: delivered, now with its usual action, on return.
+    raise(signal);
+    errno = saved;
 }
 
 void installHandler() {
@@ -71,6 +90,28 @@ void installHandler() {
         sigemptyset(&action.sa_mask);
         // Without the handler the fault stays the system's: no worse than before.
         sigaction(SIGBUS, &action, nullptr);
+    });
+}
+
+void installEndHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now;
+            // A signal the tool's parent has it ignore (nohup, a background
+            // job) stays ignored.
+            if (sigaction(signal, nullptr, &now) != 0 || now.sa_handler != SIG_DFL ||
+                (now.sa_flags & SA_SIGINFO)) {
+                continue;
+            }
+            struct sigaction action = {};
+            action.sa_handler = onEnd;
+            sigemptyset(&action.sa_mask);
+            sigaddset(&action.sa_mask, SIGINT);
+            sigaddset(&action.sa_mask, SIGTERM);
+            sigaddset(&action.sa_mask, SIGHUP);
+            sigaction(signal, &action, nullptr);
+        }
     });
 }
 
@@ -111,6 +152,7 @@ int watchMapping(const void* start, std::size_t size, const std::string& path) {
 }
 
 int removeOnFault(const std::string& path) {
+    installEndHandlers();
     return claim(false, 0, 0, path);
 }
 

@@ -14,8 +14,10 @@ namespace FaultGuard {
 // in the mapping is then the system's own).
 int watchMapping(const void* start, std::size_t size, const std::string& path);
 
-// A file to remove when the tool ends by such a fault; its owner removes or
-// keeps it otherwise. Returns a ticket for forget(), or -1.
+// A file to remove when the tool ends by such a fault, or by SIGINT, SIGTERM
+// or SIGHUP (which then end the tool as they would have: the handler removes
+// the files and raises the signal again, with its usual action); its owner
+// removes or keeps it otherwise. Returns a ticket for forget(), or -1.
 int removeOnFault(const std::string& path);
 
 // No longer watched or removed.

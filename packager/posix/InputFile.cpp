@@ -29,15 +29,10 @@ bool changed(int fd, const struct stat& then) {
     if (fstat(fd, &now) != 0) {
         return true;
     }
-    const auto same = [](const struct timespec& a, const struct timespec& b) {
-        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-    };
-    // A change of the status alone that comes with a new link count is the
-    // path renamed or removed, which leaves the bytes held as they were;
-    // any other (a write whose modification time was put back) is not.
+    // The bytes' own marks only: a rename or a change of permissions (which
+    // changes the status time) leaves the bytes as they were.
     return now.st_size != then.st_size || now.st_ino != then.st_ino || now.st_dev != then.st_dev ||
-           !same(now.st_mtim, then.st_mtim) ||
-           (!same(now.st_ctim, then.st_ctim) && now.st_nlink == then.st_nlink);
+           now.st_mtim.tv_sec != then.st_mtim.tv_sec || now.st_mtim.tv_nsec != then.st_mtim.tv_nsec;
 }
 
 void forgetInput(const InputFile* input) noexcept {

@@ -25,7 +25,8 @@ struct InputFileAccess {
     static int descriptor(const InputFile& file) { return file.impl->fd; }
 
     // Raises a ToolError, "'path' changed while it was read", when the
-    // file's size, times or identity are no longer those it was opened with.
+    // file's size, modification time or identity (inode, device) are no
+    // longer those it was opened with.
     static void requireUnchanged(const InputFile& file);
 
     // The same for every input open in the process: what an output is made

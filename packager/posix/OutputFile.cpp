@@ -241,17 +241,20 @@ void OutputFile::Impl::putInPlace() {
         failWrite(error);
     }
     // Replacing a file: a complete sibling for as long as two calls take,
-    // left behind only if the tool is killed in between.
+    // left behind only if the tool is killed in between by SIGKILL.
     std::string linked;
     error = newSiblingName(linked, linkTo);
     if (error != 0) {
         failWrite(error);
     }
+    const int ticket = FaultGuard::removeOnFault(Paths::join(folder, linked));
     if (renameat(dir, linked.c_str(), dir, name.c_str()) != 0) {
         error = errno;
         unlinkat(dir, linked.c_str(), 0);
+        FaultGuard::forget(ticket);
         failWrite(error);
     }
+    FaultGuard::forget(ticket);
 }
 
 void OutputFile::commit() {

@@ -1,154 +1,27 @@
-// The reader process: the tool started by itself to run libmsi over one
-// package, under limits it sets on itself before the library sees a byte.
+// The tool started with the reader's argument hands over to the reader
+// program, descriptors and all: the tool itself never loads the installer
+// library.
 
 #include "ReaderMode.h"
 
-#include <errno.h>
-#include <glib.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
-#include <vector>
 
-#include "FactsWire.h"
-#include "LibmsiReader.h"
 #include "ReaderProcess.h"
-#include "ToolError.h"
 
 namespace ReaderMode {
-
-namespace {
-
-// A descriptor number as the starting tool wrote it, or -1.
-int descriptor(const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && n >= 0 && n < 1024 ? static_cast<int>(n)
-                                                                           : -1;
-}
-
-bool isKind(int fd, mode_t kind) {
-    struct stat info;
-    return fd >= 0 && fstat(fd, &info) == 0 && (info.st_mode & S_IFMT) == kind;
-}
-
-void limit(int resource, rlim_t most) {
-    struct rlimit now;
-    if (getrlimit(resource, &now) == 0 && (now.rlim_max == RLIM_INFINITY || now.rlim_max > most)) {
-        now.rlim_max = most;
-    }
-    now.rlim_cur = now.rlim_max;
-    setrlimit(resource, &now);
-}
-
-void limitSelf() {
-    limit(RLIMIT_AS, ReaderProcess::memoryLimit);
-    limit(RLIMIT_STACK, ReaderProcess::stackLimit);
-    // A crash leaves nothing on disk: no core file, nor one handed to a
-    // collector that ignores the size limit.
-    limit(RLIMIT_CORE, 0);
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    // The tool ends a reader that runs too long; should the tool itself be
-    // gone, the reader ends on its own.
-    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    alarm(static_cast<unsigned>(secondsAllowed + 5));
-}
-
-// The library reports oddities of a package through GLib's log, which is
-// silent unless tracing is on. GLib ends the process when an allocation
-// fails: under the limit that is the memory running out, said so by status.
-void handleLibraryMessages() {
-    static const bool trace = [] {
-        const char* debug = std::getenv("BRUMLET_DEBUG");
-        return debug && std::strcmp(debug, "true") == 0;
-    }();
-    g_log_set_default_handler(
-        [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
-            if (trace) {
-                g_log_default_handler(domain, level, message, nullptr);
-            }
-            if ((level & G_LOG_LEVEL_ERROR) && message &&
-                std::strstr(message, "failed to allocate")) {
-                _exit(outOfMemory);
-            }
-        },
-        nullptr);
-}
-
-#ifdef BRUMLET_READER_HOOK
-// The tests' build only: a reader that fails as a damaged package can make
-// libmsi fail.
-void testHook() {
-    const char* hook = std::getenv("BRUMLET_READER_HOOK");
-    const std::string what = hook ? hook : "";
-    if (what == "crash") {
-        raise(SIGSEGV);
-    } else if (what == "hang") {
-        for (;;) {
-            pause();
-        }
-    } else if (what == "memory") {
-        static std::vector<char*> held;
-        for (;;) {
-            held.push_back(new char[16u << 20]);
-        }
-    }
-}
-#endif
-
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 bool requested(int argc, char** argv) {
     return argc >= 2 && std::strcmp(argv[1], argument) == 0;
 }
 
-int run(int argc, char** argv) {
-    const int package = argc == 4 ? descriptor(argv[2]) : -1;
-    const int answer = argc == 4 ? descriptor(argv[3]) : -1;
-    // Started by hand, with descriptors that are not what the tool passes,
-    // it touches nothing.
-    if (!isKind(package, S_IFREG) || !isKind(answer, S_IFIFO)) {
-        return 2;
-    }
-    limitSelf();
-    handleLibraryMessages();
-    std::vector<std::uint8_t> bytes;
-    try {
-#ifdef BRUMLET_READER_HOOK
-        testHook();
-#endif
-        bytes = FactsWire::encode(LibmsiReader::read("/proc/self/fd/" + std::to_string(package)));
-    } catch (const std::bad_alloc&) {
-        return outOfMemory;
-    } catch (const ToolError& e) {
-        bytes = FactsWire::encodeRefusal(e.what());
-    } catch (const std::exception& e) {
-        bytes = FactsWire::encodeRefusal(std::string("cannot be read: ") + e.what());
-    }
-    return writeAll(answer, bytes) ? 0 : 1;
+int run(int, char** argv) {
+    const std::string& program = ReaderProcess::program();
+    argv[0] = const_cast<char*>(program.c_str());
+    execv(program.c_str(), argv);
+    return 2;
 }
 
 }  // namespace ReaderMode

@@ -98,6 +98,26 @@ expect_code_of=$?
 cmp -s "$pkg" "$work/piped.msi" || fail "extract -o - did not give the package alone"
 expect_match_in "^brumlet: wrote the package of '.*' to standard output \($(stat -c %s "$pkg") bytes\)" \
     "$(tr -d '\r' <"$work/err")" "extract -o -"
+# On a terminal: refused with the tool's own words, nothing written.
+said="$(python3 -c 'import os, pty, sys
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+out = b""
+while True:
+    try:
+        chunk = os.read(fd, 65536)
+    except OSError:
+        break
+    if not chunk:
+        break
+    out += chunk
+sys.stdout.write(out.decode("utf-8", "replace").replace("\r", ""))
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))' "$src/bin/brumlet" extract "$setup" -o -)"
+expect_code_of=$?
+[[ "$expect_code_of" == 1 &&
+    "$said" == "brumlet: standard output is a terminal; send the package to a file or a pipe" ]] ||
+    fail "extract -o - to a terminal: status $expect_code_of: $said"
 tool extract --quiet "$setup" --output="$work/long option.msi" --force
 expect_code 0 "extract --output=X --quiet"
 [[ -z "$out$err" ]] || fail "extract --quiet said: $out$err"

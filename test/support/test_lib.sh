@@ -98,9 +98,10 @@ use_prefix_copy() {
     export WINEPREFIX="$copy"
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES_EXTRA:-}"
-    # Without address randomisation, as the build's runner: see wine-run.sh.
+    # With address randomisation where Wine has its preloader, as the
+    # build's runner: see wine-run.sh.
     wine=(wine)
-    if setarch "$(uname -m)" -R true >/dev/null 2>&1; then
+    if [[ ! -x /usr/lib/wine/wine64-preloader ]] && setarch "$(uname -m)" -R true >/dev/null 2>&1; then
         wine=(setarch "$(uname -m)" -R wine)
     fi
     wineserver -k >/dev/null 2>&1 || true

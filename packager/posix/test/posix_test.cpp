@@ -3,9 +3,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/landlock.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -188,38 +190,56 @@ TEST_F(PosixTest, AnInputIsTheFileOpenedWhateverTakesItsPathLater) {
     EXPECT_EQ(readFile(path("copy.msi")), readFile(POSIX_TEST_TOOL_MSI));
 }
 
-// Bytes changed in place (the modification time put back) or added: the
-// output made of them is not put in place, and the library's answer is
-// not taken.
+// Bytes changed in place or added: the output made of them is not put in
+// place, and the library's answer is not taken. A rename or new permissions
+// leave the bytes as they were.
 TEST_F(PosixTest, AnInputChangedWhileReadStopsTheOutputAndTheReader) {
     const std::string original = readFile(POSIX_TEST_TOOL_MSI);
-    for (const bool grow : {false, true}) {
+    const struct {
+        const char* what;
+        bool changes;
+    } cases[] = {{"in place", true}, {"appended", true}, {"renamed", false}, {"chmod", false}};
+    for (const auto& c : cases) {
+        const std::string what = c.what;
         writeFile(path("pkg.msi"), original);
-        struct stat before;
-        ASSERT_EQ(stat(path("pkg.msi").c_str(), &before), 0);
+        // Written long ago: a write now has another modification time.
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path("pkg.msi").c_str(), old, 0), 0);
         const InputFile package(path("pkg.msi"), "package");
         OutputFile out(path("setup.exe"));
         out.append(package.data(), 4096);
-        {
-            const int fd = open(path("pkg.msi").c_str(), O_WRONLY | (grow ? O_APPEND : 0));
+        if (what == "renamed") {
+            ASSERT_EQ(rename(path("pkg.msi").c_str(), path("moved.msi").c_str()), 0);
+            ASSERT_EQ(rename(path("moved.msi").c_str(), path("pkg.msi").c_str()), 0);
+        } else if (what == "chmod") {
+            ASSERT_EQ(chmod(path("pkg.msi").c_str(), 0400), 0);
+        } else {
+            const int fd =
+                open(path("pkg.msi").c_str(), O_WRONLY | (what == "appended" ? O_APPEND : 0));
             ASSERT_GE(fd, 0);
             ASSERT_EQ(write(fd, "XY", 2), 2);
-            const struct timespec times[2] = {before.st_atim, before.st_mtim};
-            ASSERT_EQ(futimens(fd, times), 0);
             close(fd);
         }
-        const std::string expected = "'" + path("pkg.msi") + "' changed while it was read";
-        EXPECT_EQ(errorOf([&] { out.commit(); }), expected) << grow;
-        EXPECT_EQ(errorOf([&] { PackageReader::read(package, "package"); }), expected) << grow;
-        EXPECT_EQ(names(), std::vector<std::string>{"pkg.msi"}) << grow;
+        const std::string expected =
+            c.changes ? "'" + path("pkg.msi") + "' changed while it was read" : "<no error>";
+        EXPECT_EQ(errorOf([&] { PackageReader::read(package, "package"); }), expected) << what;
+        EXPECT_EQ(errorOf([&] { out.commit(); }), expected) << what;
+        const std::vector<std::string> left =
+            c.changes ? std::vector<std::string>{"pkg.msi"}
+                      : std::vector<std::string>{"pkg.msi", "setup.exe"};
+        EXPECT_EQ(names(), left) << what;
+        unlink(path("setup.exe").c_str());
     }
 }
 
-// A writer that ends early (an input cut short under its mapping, or a kill)
-// leaves no output and no temporary file; the first says why in one line.
+// A writer that ends early (an input cut short under its mapping, or a
+// signal) leaves no output and no named temporary file (where the file
+// system has no unnamed ones) but where nothing can: SIGKILL. A fault says
+// why in one line; a signal ends the tool as it would have.
 TEST_F(PosixTest, AWriterThatEndsEarlyLeavesNothing) {
     writeFile(path("pkg.msi"), std::string(3u << 20, 'p'));
-    for (const bool shrink : {true, false}) {
+    for (const int signal : {0, SIGKILL, SIGINT, SIGTERM, SIGHUP}) {
+        const bool shrink = signal == 0;
         int pipeEnds[2];
         ASSERT_EQ(pipe(pipeEnds), 0);
         const pid_t child = fork();
@@ -233,7 +253,7 @@ TEST_F(PosixTest, AWriterThatEndsEarlyLeavesNothing) {
                 OutputFile out(path("setup.exe"));
                 out.append(package.data(), 1u << 20);
                 if (!shrink) {
-                    raise(SIGKILL);
+                    raise(signal);
                 }
                 // The kernel copies up to the new end, then cannot read the
                 // mapping past it; this process faults there.
@@ -263,8 +283,12 @@ TEST_F(PosixTest, AWriterThatEndsEarlyLeavesNothing) {
             EXPECT_EQ(said, line + "brumlet: " + line);
             EXPECT_EQ(names(), std::vector<std::string>{"pkg.msi"});
         } else {
-            EXPECT_TRUE(WIFSIGNALED(status)) << status;
-            EXPECT_EQ(names(), (std::vector<std::string>{"named.tmp", "pkg.msi"}));
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            const std::vector<std::string> left =
+                signal == SIGKILL ? std::vector<std::string>{"named.tmp", "pkg.msi"}
+                                  : std::vector<std::string>{"pkg.msi"};
+            EXPECT_EQ(names(), left) << signal;
+            unlink(path("named.tmp").c_str());
         }
     }
 }
@@ -414,24 +438,58 @@ TEST_F(PosixTest, PackageReaderRefusesAFileThatIsNoDatabaseAndLeavesNothing) {
     EXPECT_EQ(system(("test -z \"$(ls -A '" + path("tmp") + "')\"").c_str()), 0);
 }
 
-// Whatever the reader does, the caller gets one line and no child is left,
-// neither running nor unreaped.
+// Whatever the reader does, the caller gets one line that says it truly
+// (also when the tool was started with SIGCHLD ignored) and no child is
+// left, neither running nor unreaped.
 TEST_F(PosixTest, PackageReaderTurnsAFailingReaderIntoOneLineAndLeavesNoChild) {
     ReaderProcess::useProgram(POSIX_TEST_HOOK_READER);
     const InputFile tool(POSIX_TEST_TOOL_MSI, "package");
     const std::string start = "the installer library could not read 'x.msi' (";
     const std::string end = "): the package is damaged";
-    const std::pair<const char*, std::string> cases[] = {
-        {"crash", "it crashed with signal 11"},
-        {"hang", "it ran past 2 seconds"},
-        {"memory", "it ran out of memory"},
+    const struct {
+        const char* hook;
+        bool ignoreChildren;
+        std::string what;
+    } cases[] = {
+        {"crash", false, "it crashed with signal 11"},
+        {"crash", true, "it crashed with signal 11"},
+        {"spin", false, "it ran past 2 seconds of processor time"},
+        {"hang", false, "it gave no answer in 4 seconds"},
+        {"memory", false, "it ran out of memory"},
     };
     for (const auto& c : cases) {
-        setenv("BRUMLET_READER_HOOK", c.first, 1);
+        setenv("BRUMLET_READER_HOOK", c.hook, 1);
+        signal(SIGCHLD, c.ignoreChildren ? SIG_IGN : SIG_DFL);
         EXPECT_EQ(errorOf([&] { PackageReader::read(tool, "package 'x.msi'"); }),
-                  start + c.second + end);
-        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << c.first;
-        EXPECT_EQ(errno, ECHILD) << c.first;
+                  start + c.what + end);
+        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << c.hook;
+        EXPECT_EQ(errno, ECHILD) << c.hook;
+    }
+    signal(SIGCHLD, SIG_DFL);
+    unsetenv("BRUMLET_READER_HOOK");
+}
+
+// The reader gets the output to read, not to write, through its descriptor
+// or (where the kernel has Landlock) by opening it again: what was checked
+// is what is put in place.
+TEST_F(PosixTest, AReaderCannotWriteTheOutputItReads) {
+    ReaderProcess::useProgram(POSIX_TEST_HOOK_READER);
+    const std::string original = readFile(POSIX_TEST_TOOL_MSI);
+    std::vector<const char*> hooks{"write"};
+    if (syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) > 0) {
+        hooks.push_back("reopen");
+    } else {
+        std::cout << "no Landlock: a reader may open its package again for writing\n";
+    }
+    for (const char* hook : hooks) {
+        setenv("BRUMLET_READER_HOOK", hook, 1);
+        {
+            OutputFile out(path("out.msi"));
+            out.append(original.data(), original.size());
+            EXPECT_EQ(PackageReader::read(out, "the output").productCode, POSIX_TEST_CODE) << hook;
+            out.commit();
+        }
+        EXPECT_TRUE(readFile(path("out.msi")) == original) << hook;
     }
     unsetenv("BRUMLET_READER_HOOK");
 }

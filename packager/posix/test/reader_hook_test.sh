@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The native tool when the installer library's reader crashes, hangs or runs
-# out of memory: one line, status 1, nothing left beside the package.
+# The native tool when the installer library's reader crashes, spins, hangs or
+# runs out of memory: one line, status 1, nothing left beside the package; and
+# when the tool is stopped with its reader for a while, nothing at all.
 #
 #   reader_hook_test.sh <source dir> <brumlet-readerhook> <package.msi> <work dir>
 set -uo pipefail
@@ -12,10 +13,11 @@ mkdir -p "$work"
 cp "$3" "$work/app.msi"
 printf 'MZ' >"$work/stub.exe"
 
-for hook in crash hang memory; do
+for hook in crash spin hang memory; do
     case "$hook" in
         crash) what="it crashed with signal 11" ;;
-        hang) what="it ran past 2 seconds" ;;
+        spin) what="it ran past 2 seconds of processor time" ;;
+        hang) what="it gave no answer in 4 seconds" ;;
         memory) what="it ran out of memory" ;;
     esac
     for command in "info $work/app.msi" "wrap $work/app.msi --stub $work/stub.exe"; do
@@ -28,4 +30,18 @@ for hook in crash hang memory; do
         [[ "$left" == "app.msi stub.exe " ]] || fail "$hook, $command: left $left"
     done
 done
+
+# Stopped with its reader (Ctrl-Z) for longer than the reader's processor
+# time, then resumed: the time it was stopped is no one's, the package reads.
+set -m
+BRUMLET_READER_HOOK=slow "$tool" info "$work/app.msi" >"$work/../stopped.out" 2>&1 &
+group=$!
+sleep 0.4
+kill -STOP -"$group"
+sleep 3
+kill -CONT -"$group"
+wait "$group"
+code=$?
+set +m
+[[ "$code" == 0 ]] || fail "stopped and resumed: status $code: $(cat "$work/../stopped.out")"
 finish
