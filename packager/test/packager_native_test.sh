@@ -172,6 +172,72 @@ both wrap "$work/pkg/small.msi" --stub "$stub"
 "$src/bin/brumlet" extract "$work/pkg/small-setup.exe" --output=- >"$work/w.msi" 2>/dev/null
 cmp -s "$small" "$work/n.msi" && cmp -s "$small" "$work/w.msi" || fail "extract -o - differs"
 
+# Signatures checked by both, in the same words: the setup program as signed,
+# then with one byte changed where the digest covers it (a section, the
+# headers), where it does not (the checksum), in the signed digest, in the
+# signer's signature, and in a section with the signed digest made to fit
+# (only the signed attributes' message digest tells then).
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \
+    -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl req failed"
+signed="$work/pkg/signed.exe"
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/pkg/small-setup.exe" \
+    -out "$signed" >/dev/null || fail "osslsigncode sign failed"
+digest_of() { # <file> <Current|Calculated>: the Authenticode digest osslsigncode reads
+    osslsigncode verify -in "$1" 2>/dev/null | sed -n "s/^$2 message digest *: *\([0-9A-F]*\).*/\1/p"
+}
+signed_digest="$(digest_of "$signed" Current)"
+# change <from> <to> <where>: one byte flipped at a place or in a digest, or a
+# digest replaced (digest=<old hex>[:<new hex>]).
+change() {
+    python3 - "$@" <<'END'
+import struct, sys
+source, target, where = sys.argv[1:4]
+b = bytearray(open(source, "rb").read())
+pe = struct.unpack_from("<I", b, 0x3c)[0]
+if where.startswith("digest="):
+    old, _, new = where[7:].partition(":")
+    old = bytes.fromhex(old)
+    new = bytes.fromhex(new) if new else bytes([old[0] ^ 1]) + old[1:]
+    at = b.find(old)
+    assert at > 0 and len(old) == len(new)
+    b[at:at + len(new)] = new
+elif where == "signature":
+    # Near the end of the signature: its signer's encrypted digest.
+    table = struct.unpack_from("<I", b, pe + 24 + 112 + 32)[0]
+    b[table + 8 + 4 + struct.unpack_from(">H", b, table + 10)[0] - 10] ^= 1
+else:
+    at = {"section": 0x1000, "header": pe + 8, "checksum": pe + 24 + 64}[where]
+    b[at] ^= 1
+open(target, "wb").write(b)
+END
+}
+changed="brumlet: setup program '$work/pkg/changed.exe' carries an Authenticode signature, but the file changed after signing; sign it again"
+while IFS='|' read -r where words status line; do
+    cp "$signed" "$work/pkg/changed.exe"
+    if [[ "$where" == resigned ]]; then
+        change "$signed" "$work/pkg/changed.exe" section
+        change "$work/pkg/changed.exe" "$work/pkg/changed.exe" \
+            "digest=$signed_digest:$(digest_of "$work/pkg/changed.exe" Calculated)"
+    elif [[ -n "$where" ]]; then
+        change "$signed" "$work/pkg/changed.exe" "${where//@/$signed_digest}"
+    fi
+    expect_same check "$work/pkg/changed.exe"
+    [[ "$native_out" == "status $status"$'\n'*$'\n'"--- stderr"$'\n'"${line:+$changed}" ]] ||
+        fail "check of a signed setup program, $where: $native_out"
+    expect_same info "$work/pkg/changed.exe"
+    expect_line_in "Setup signature:        $words" "$native_out" "info of a signed setup program, $where"
+    expect_same info --json "$work/pkg/changed.exe"
+done <<'END'
+|Authenticode, intact|0|
+section|Authenticode, but the file changed after signing|1|changed
+header|Authenticode, but the file changed after signing|1|changed
+checksum|Authenticode, intact|0|
+digest=@|Authenticode, but the file changed after signing|1|changed
+signature|Authenticode, but the file changed after signing|1|changed
+resigned|Authenticode, but the file changed after signing|1|changed
+END
+rm -f "$signed" "$work/pkg/changed.exe"
+
 # The native tool alone: outputs that are not files, a package that fails
 # after it was written, a killed extract. Nothing may be left, not even in TMPDIR.
 alone="$work/alone"

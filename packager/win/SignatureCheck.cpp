@@ -16,8 +16,10 @@
 // signer's signature; WinVerifyTrust is left alone, as it judges the
 // certificate's chain too (and Wine has no policy for it). Wine's crypt32
 // decodes the SignedData, its certificates and generic sequences, and checks
-// the signer's signature; it is not known to compare the signed message
-// digest with the content, so that is compared here too.
+// the signer's signature over the signed attributes; but it neither compares
+// their message digest with the content nor hashes the content as Windows
+// does (its computed hash includes the SEQUENCE's header, where PKCS #7
+// hashes the octets alone), so the message digest is compared here.
 namespace SignatureCheck {
 
 namespace {
@@ -45,21 +47,25 @@ template <class T>
 using Decoded = std::unique_ptr<T, FreeLocal>;
 
 struct Algorithm {
+    // The object identifier's DER encoding, and its dotted form.
     BYTE der[11];
     DWORD size;
+    const char* oid;
     LPCWSTR name;
 };
-// The digest algorithms by the DER encoding of their object identifiers.
 const Algorithm algorithms[] = {
-    {{0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a}, 7, BCRYPT_SHA1_ALGORITHM},
+    {{0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a}, 7, szOID_OIWSEC_sha1, BCRYPT_SHA1_ALGORITHM},
     {{0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01},
      11,
+     "2.16.840.1.101.3.4.2.1",
      BCRYPT_SHA256_ALGORITHM},
     {{0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02},
      11,
+     "2.16.840.1.101.3.4.2.2",
      BCRYPT_SHA384_ALGORITHM},
     {{0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03},
      11,
+     "2.16.840.1.101.3.4.2.3",
      BCRYPT_SHA512_ALGORITHM},
 };
 
@@ -208,13 +214,32 @@ Verdict checkSignedData(image::ByteView signature, const std::vector<image::Byte
     }
 
     // The one signer, its certificate among the signature's own, its signed
-    // message digest against the content's, and its signature over them.
+    // message digest against that of the content's octets (the SEQUENCE's
+    // fields without its header), and its signature over them.
     DWORD signers = 0;
     size = sizeof signers;
     std::vector<BYTE> signerId;
+    std::vector<BYTE> signerInfo;
     if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers, &size) ||
-        signers != 1 || !parameter(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, signerId)) {
+        signers != 1 || !parameter(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, signerId) ||
+        !parameter(message.get(), CMSG_SIGNER_INFO_PARAM, 0, signerInfo)) {
         return Verdict::unreadable;
+    }
+    const char* signerHash =
+        reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.data())->HashAlgorithm.pszObjId;
+    const Algorithm* signerAlgorithm = nullptr;
+    for (const Algorithm& a : algorithms) {
+        if (signerHash && std::strcmp(a.oid, signerHash) == 0) {
+            signerAlgorithm = &a;
+        }
+    }
+    std::vector<BYTE> contentDigest;
+    if (!signerAlgorithm ||
+        !digestOf(signerAlgorithm->name,
+                  {image::ByteView(fields->rgValue[0].pbData, fields->rgValue[0].cbData),
+                   image::ByteView(fields->rgValue[1].pbData, fields->rgValue[1].cbData)},
+                  contentDigest)) {
+        return Verdict::unknownDigest;
     }
     const Store store(CertOpenStore(CERT_STORE_PROV_MSG, encoding, 0, 0, message.get()));
     if (!store) {
@@ -222,13 +247,11 @@ Verdict checkSignedData(image::ByteView signature, const std::vector<image::Byte
     }
     const Certificate certificate(CertGetSubjectCertificateFromStore(
         store.get(), encoding, reinterpret_cast<PCERT_INFO>(signerId.data())));
-    std::vector<BYTE> computed;
     std::vector<BYTE> messageDigest;
-    if (!certificate || !parameter(message.get(), CMSG_COMPUTED_HASH_PARAM, 0, computed) ||
-        !signedMessageDigest(message.get(), messageDigest)) {
+    if (!certificate || !signedMessageDigest(message.get(), messageDigest)) {
         return Verdict::unreadable;
     }
-    if (computed != messageDigest ||
+    if (contentDigest != messageDigest ||
         !CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate->pCertInfo)) {
         return Verdict::changed;
     }
