@@ -176,7 +176,8 @@ cmp -s "$small" "$work/n.msi" && cmp -s "$small" "$work/w.msi" || fail "extract 
 # then with one byte changed where the digest covers it (a section, the
 # headers), where it does not (the checksum), in the signed digest, in the
 # signer's signature, and in a section with the signed digest made to fit
-# (only the signed attributes' message digest tells then).
+# (only the signed attributes' message digest tells then); and signatures
+# that cannot be read.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \
     -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl req failed"
 signed="$work/pkg/signed.exe"
@@ -201,18 +202,21 @@ if where.startswith("digest="):
     at = b.find(old)
     assert at > 0 and len(old) == len(new)
     b[at:at + len(new)] = new
-elif where == "signature":
-    # Near the end of the signature: its signer's encrypted digest.
-    table = struct.unpack_from("<I", b, pe + 24 + 112 + 32)[0]
-    b[table + 8 + 4 + struct.unpack_from(">H", b, table + 10)[0] - 10] ^= 1
 else:
-    at = {"section": 0x1000, "header": pe + 8, "checksum": pe + 24 + 64}[where]
-    b[at] ^= 1
+    # The certificate table's entry: its revision, the PKCS#7 content type's
+    # last byte (signedData becomes envelopedData), and near the end the
+    # signer's encrypted digest.
+    table = struct.unpack_from("<I", b, pe + 24 + 112 + 32)[0]
+    end = table + 8 + 4 + struct.unpack_from(">H", b, table + 10)[0]
+    at, bits = {"section": (0x1000, 1), "header": (pe + 8, 1), "checksum": (pe + 24 + 64, 1),
+                "revision": (table + 5, 3), "content": (table + 22, 1),
+                "signature": (end - 10, 1)}[where]
+    b[at] ^= bits
 open(target, "wb").write(b)
 END
 }
-changed="brumlet: setup program '$work/pkg/changed.exe' carries an Authenticode signature, but the file changed after signing; sign it again"
-while IFS='|' read -r where words status line; do
+# <where>|<what info says>|<the line check fails with, after "carries ">
+while IFS='|' read -r where words line; do
     cp "$signed" "$work/pkg/changed.exe"
     if [[ "$where" == resigned ]]; then
         change "$signed" "$work/pkg/changed.exe" section
@@ -222,19 +226,27 @@ while IFS='|' read -r where words status line; do
         change "$signed" "$work/pkg/changed.exe" "${where//@/$signed_digest}"
     fi
     expect_same check "$work/pkg/changed.exe"
-    [[ "$native_out" == "status $status"$'\n'*$'\n'"--- stderr"$'\n'"${line:+$changed}" ]] ||
-        fail "check of a signed setup program, $where: $native_out"
+    if [[ -z "$line" ]]; then
+        [[ "$native_out" == "status 0"$'\n'*$'\n'"--- stderr"$'\n' ]] ||
+            fail "check of a signed setup program, $where: $native_out"
+    else
+        line="brumlet: setup program '$work/pkg/changed.exe' carries $line"
+        [[ "$native_out" == "status 1"$'\n'$'\n'"--- stderr"$'\n'"$line" ]] ||
+            fail "check of a signed setup program, $where: $native_out"
+    fi
     expect_same info "$work/pkg/changed.exe"
     expect_line_in "Setup signature:        $words" "$native_out" "info of a signed setup program, $where"
     expect_same info --json "$work/pkg/changed.exe"
 done <<'END'
-|Authenticode, intact|0|
-section|Authenticode, but the file changed after signing|1|changed
-header|Authenticode, but the file changed after signing|1|changed
-checksum|Authenticode, intact|0|
-digest=@|Authenticode, but the file changed after signing|1|changed
-signature|Authenticode, but the file changed after signing|1|changed
-resigned|Authenticode, but the file changed after signing|1|changed
+|Authenticode, intact|
+section|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+header|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+checksum|Authenticode, intact|
+digest=@|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+signature|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+resigned|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+revision|Authenticode, but damaged: the certificate entry has the revision 0x100, not 0x200|a damaged Authenticode signature: the certificate entry has the revision 0x100, not 0x200
+content|Authenticode, but damaged: it is no Authenticode SignedData with one signer and its certificate|a damaged Authenticode signature: it is no Authenticode SignedData with one signer and its certificate
 END
 rm -f "$signed" "$work/pkg/changed.exe"
 
