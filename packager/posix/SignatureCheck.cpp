@@ -12,6 +12,11 @@
 #include <cstring>
 #include <memory>
 
+// libcrypto takes the SignedData and the SpcIndirectDataContent inside apart
+// with its ASN.1 decoders, hashes with EVP and checks the signer with
+// PKCS7_signatureVerify: the signed message digest against the content's
+// octets, and the signature over the signed attributes against the
+// certificate. The certificate's chain is not verified.
 namespace SignatureCheck {
 
 namespace {
@@ -112,6 +117,11 @@ Verdict checkSignedData(image::ByteView signature, const std::vector<image::Byte
         return Verdict::unreadable;
     }
     PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
+    // Authenticode signs its attributes, the message digest among them; a
+    // signature without them is none, for the Windows tool too.
+    if (!PKCS7_digest_from_attributes(signer->auth_attr)) {
+        return Verdict::unreadable;
+    }
     X509* certificate = X509_find_by_issuer_and_serial(
         p7->d.sign->cert, signer->issuer_and_serial->issuer, signer->issuer_and_serial->serial);
     if (!certificate) {

@@ -176,6 +176,7 @@ Verdict checkSignedData(image::ByteView signature, const std::vector<image::Byte
     std::vector<BYTE> content;
     if (!CryptMsgGetParam(message.get(), CMSG_TYPE_PARAM, 0, &type, &size) || type != CMSG_SIGNED ||
         !parameter(message.get(), CMSG_INNER_CONTENT_TYPE_PARAM, 0, innerType) ||
+        innerType.empty() || innerType.back() != 0 ||
         std::strcmp(reinterpret_cast<const char*>(innerType.data()), indirectDataOid) != 0 ||
         !parameter(message.get(), CMSG_CONTENT_PARAM, 0, content)) {
         return Verdict::unreadable;
