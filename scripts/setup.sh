@@ -29,6 +29,7 @@ packages=(
     libclang-rt-14-dev
     libfuzzer-14-dev
     libmsi-dev
+    libssl-dev
     libglib2.0-dev
     pkg-config
     dpkg-dev

@@ -14,10 +14,15 @@ namespace {
 
 // Every check a file must pass, the product code's first: a setup program
 // whose package has another product code installs, but cannot uninstall.
+// Then its signature: one that no longer fits the file is no signature.
 std::vector<PackageChecks::Finding> findingsOf(const PackageReport& report) {
     std::vector<PackageChecks::Finding> findings;
     if (!report.mismatch.empty()) {
         findings.push_back({true, "product-code-mismatch", report.mismatch});
+    }
+    const std::string signature = report.setupSignature.refusal(report.path);
+    if (!signature.empty()) {
+        findings.push_back({true, "setup-signature", signature});
     }
     findings.insert(findings.end(), report.findings.begin(), report.findings.end());
     return findings;

@@ -58,6 +58,8 @@ const std::vector<Page>& pages() {
              "the setup program FILE carries its package's product code and that package",
              "can install: for scripts that must stop on what wrap would refuse. Each",
              "finding is one line on standard error; warnings do not fail the check.",
+             "A signed setup program fails when the file changed after signing (its",
+             "signer's certificate chain is not judged: integrity only, not trust).",
              "",
              "  --json           one JSON object on standard output, on a failure too:",
              "                   {\"error\": \"...\", \"exit\": N}",

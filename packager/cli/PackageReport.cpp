@@ -73,9 +73,10 @@ void PackageReport::printText() const {
     printField("Installer version", versionText(details.pageCount));
     printField("UpgradeCode", orUnset(details.upgradeCode));
     printField("Install scope", scopeText(details));
-    printField("Package signature", packageSigned ? "Authenticode" : "none");
+    // Seen only: its digest covers the package's streams, which are not read.
+    printField("Package signature", packageSigned ? "Authenticode, not checked" : "none");
     if (setupProgram) {
-        printField("Setup signature", setupSigned ? "Authenticode" : "none");
+        printField("Setup signature", setupSignature.words());
         printField("Embedded product code",
                    embeddedProductCode +
                        (productCodeMatches ? " (matches the package)" : " (DOES NOT match)"));
@@ -118,6 +119,18 @@ void PackageReport::printJson() const {
     json.key("package_signed").value(packageSigned);
     if (setupProgram) {
         json.key("setup_signed").value(setupSigned);
+        json.key("setup_signature");
+        if (setupSignature.state == SetupSignature::State::none) {
+            json.null();
+        } else {
+            json.beginObject();
+            json.key("kind").value("Authenticode");
+            json.key("intact").value(setupSignature.state == SetupSignature::State::intact);
+            if (setupSignature.state != SetupSignature::State::intact) {
+                json.key("problem").value(setupSignature.words());
+            }
+            json.endObject();
+        }
         json.key("embedded_product_code").value(embeddedProductCode);
         json.key("product_code_matches").value(productCodeMatches);
     }

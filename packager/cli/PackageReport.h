@@ -6,6 +6,7 @@
 #include "JsonWriter.h"
 #include "Package.h"
 #include "PackageChecks.h"
+#include "SetupSignature.h"
 
 // What `info` tells about a package or a setup program, as text for people
 // or as one JSON object for scripts; both hold the same facts.
@@ -17,6 +18,7 @@ struct PackageReport {
     std::vector<PackageChecks::Finding> findings;
     // Setup programs only.
     bool setupSigned = false;
+    SetupSignature setupSignature;
     std::string embeddedProductCode;
     bool productCodeMatches = false;
     // What is wrong when it does not match.

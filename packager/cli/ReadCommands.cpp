@@ -15,6 +15,7 @@
 #include "Package.h"
 #include "PackageReport.h"
 #include "SetupProgram.h"
+#include "SetupSignature.h"
 #include "ToolError.h"
 #include "ToolPaths.h"
 #include "ToolPlatform.h"
@@ -102,6 +103,7 @@ void examine(const std::string& path, const std::function<void(const PackageRepo
     PackageReport report(path, inside, setup.packageBytes().data(), setup.packageBytes().size(),
                          true);
     report.setupSigned = setup.isSigned();
+    report.setupSignature = SetupSignature::of(setup.image());
     report.embeddedProductCode = setup.productCodeShown();
     report.productCodeMatches = setup.matches(inside);
     if (!report.productCodeMatches) {

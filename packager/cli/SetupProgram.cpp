@@ -1,5 +1,6 @@
 #include "SetupProgram.h"
 
+#include "Authenticode.h"
 #include "FormatError.h"
 #include "PeFile.h"
 #include "ProductCode.h"
@@ -47,7 +48,7 @@ bool SetupProgram::looksLikeOne(const std::uint8_t* data, std::uint64_t size) {
 }
 
 bool SetupProgram::isSigned() const noexcept {
-    return pe->directory(image::PeFile::certificateDirectory).size != 0;
+    return image::Authenticode::isSigned(*pe);
 }
 
 Package SetupProgram::readPackage() const {

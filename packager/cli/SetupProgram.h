@@ -38,6 +38,8 @@ public:
 
     // Whether it carries an Authenticode signature (a certificate table).
     bool isSigned() const noexcept;
+    // Its headers, checked as a loader needs them.
+    const image::PeFile& image() const noexcept { return *pe; }
 
     // Checks that the bytes are an installer package and reads it.
     Package readPackage() const;

@@ -172,6 +172,84 @@ both wrap "$work/pkg/small.msi" --stub "$stub"
 "$src/bin/brumlet" extract "$work/pkg/small-setup.exe" --output=- >"$work/w.msi" 2>/dev/null
 cmp -s "$small" "$work/n.msi" && cmp -s "$small" "$work/w.msi" || fail "extract -o - differs"
 
+# Signatures checked by both, in the same words: the setup program as signed,
+# then with one byte changed where the digest covers it (a section, the
+# headers), where it does not (the checksum), in the signed digest, in the
+# signer's signature, and in a section with the signed digest made to fit
+# (only the signed attributes' message digest tells then); and signatures
+# that cannot be read.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brumlet Test Signer" \
+    -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl req failed"
+signed="$work/pkg/signed.exe"
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/pkg/small-setup.exe" \
+    -out "$signed" >/dev/null || fail "osslsigncode sign failed"
+digest_of() { # <file> <Current|Calculated>: the Authenticode digest osslsigncode reads
+    osslsigncode verify -in "$1" 2>/dev/null | sed -n "s/^$2 message digest *: *\([0-9A-F]*\).*/\1/p"
+}
+signed_digest="$(digest_of "$signed" Current)"
+# change <from> <to> <where>: one byte flipped at a place or in a digest, or a
+# digest replaced (digest=<old hex>[:<new hex>]).
+change() {
+    python3 - "$@" <<'END'
+import struct, sys
+source, target, where = sys.argv[1:4]
+b = bytearray(open(source, "rb").read())
+pe = struct.unpack_from("<I", b, 0x3c)[0]
+if where.startswith("digest="):
+    old, _, new = where[7:].partition(":")
+    old = bytes.fromhex(old)
+    new = bytes.fromhex(new) if new else bytes([old[0] ^ 1]) + old[1:]
+    at = b.find(old)
+    assert at > 0 and len(old) == len(new)
+    b[at:at + len(new)] = new
+else:
+    # The certificate table's entry: its revision, the PKCS#7 content type's
+    # last byte (signedData becomes envelopedData), and near the end the
+    # signer's encrypted digest.
+    table = struct.unpack_from("<I", b, pe + 24 + 112 + 32)[0]
+    end = table + 8 + 4 + struct.unpack_from(">H", b, table + 10)[0]
+    at, bits = {"section": (0x1000, 1), "header": (pe + 8, 1), "checksum": (pe + 24 + 64, 1),
+                "revision": (table + 5, 3), "content": (table + 22, 1),
+                "signature": (end - 10, 1)}[where]
+    b[at] ^= bits
+open(target, "wb").write(b)
+END
+}
+# <where>|<what info says>|<the line check fails with, after "carries ">
+while IFS='|' read -r where words line; do
+    cp "$signed" "$work/pkg/changed.exe"
+    if [[ "$where" == resigned ]]; then
+        change "$signed" "$work/pkg/changed.exe" section
+        change "$work/pkg/changed.exe" "$work/pkg/changed.exe" \
+            "digest=$signed_digest:$(digest_of "$work/pkg/changed.exe" Calculated)"
+    elif [[ -n "$where" ]]; then
+        change "$signed" "$work/pkg/changed.exe" "${where//@/$signed_digest}"
+    fi
+    expect_same check "$work/pkg/changed.exe"
+    if [[ -z "$line" ]]; then
+        [[ "$native_out" == "status 0"$'\n'*$'\n'"--- stderr"$'\n' ]] ||
+            fail "check of a signed setup program, $where: $native_out"
+    else
+        line="brumlet: setup program '$work/pkg/changed.exe' carries $line"
+        [[ "$native_out" == "status 1"$'\n'$'\n'"--- stderr"$'\n'"$line" ]] ||
+            fail "check of a signed setup program, $where: $native_out"
+    fi
+    expect_same info "$work/pkg/changed.exe"
+    expect_line_in "Setup signature:        $words" "$native_out" "info of a signed setup program, $where"
+    expect_same info --json "$work/pkg/changed.exe"
+done <<'END'
+|Authenticode, intact|
+section|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+header|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+checksum|Authenticode, intact|
+digest=@|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+signature|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+resigned|Authenticode, but the file changed after signing|an Authenticode signature, but the file changed after signing; sign it again
+revision|Authenticode, but damaged: the certificate entry has the revision 0x100, not 0x200|a damaged Authenticode signature: the certificate entry has the revision 0x100, not 0x200
+content|Authenticode, but damaged: it is no Authenticode SignedData with one signer and its certificate|a damaged Authenticode signature: it is no Authenticode SignedData with one signer and its certificate
+END
+rm -f "$signed" "$work/pkg/changed.exe"
+
 # The native tool alone: outputs that are not files, a package that fails
 # after it was written, a killed extract. Nothing may be left, not even in TMPDIR.
 alone="$work/alone"

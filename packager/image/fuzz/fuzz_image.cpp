@@ -1,12 +1,13 @@
 // Executables from anywhere: the PE reader, the resource walk and lookup, the
 // stub checks and, for what passes them, the setup writer, whose output must
-// read back with the package it was given.
+// read back with the package it was given; and what a signature covers.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "Authenticode.h"
 #include "ByteSink.h"
 #include "FormatError.h"
 #include "PeFile.h"
@@ -70,11 +71,30 @@ void writeSetup(const image::PeFile& stub, image::ResourceTree tree) {
     }
 }
 
+// Reads every byte a signature's ranges and its PKCS#7 bytes claim.
+unsigned touchSignature(const image::PeFile& pe) {
+    unsigned sum = 0;
+    try {
+        pe.checkLayout();
+        const image::Authenticode::Signed found = image::Authenticode::read(pe);
+        std::vector<image::ByteView> views = found.ranges;
+        views.push_back(found.signature);
+        for (const image::ByteView& v : views) {
+            for (std::uint64_t i = 0; i < v.size(); ++i) {
+                sum += v.data()[i];
+            }
+        }
+    } catch (const image::FormatError&) {
+    }
+    return sum;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
         const image::PeFile pe(data, size);
+        observed = touchSignature(pe);
         const image::ResourceTree tree = image::ResourceTree::read(pe);
         observed = touch(tree);
         tree.find(image::ResourceType::rcdata, u"MSI");
