@@ -23,7 +23,7 @@ files="$(cd "$work/unzipped/$top" && find . -type f | sort | xargs)"
 [[ "$files" == "./README.txt ./bin/brumlet.exe ./share/brumlet/brumlet-wrapper.exe" ]] ||
     fail "the zip holds: $files"
 
-cp "$msi" "$work/app.msi"
+cp "$msi" "$work/app.msi" || { fail "no package $msi"; finish; }
 export WINEPREFIX="$cross/wineprefix" BRUMLET_EXE="$work/unzipped/$top/bin/brumlet.exe"
 "$src/bin/brumlet" wrap "$work/app.msi" >"$work/out" 2>&1 </dev/null ||
     fail "the unzipped brumlet.exe did not wrap: $(cat "$work/out")"
