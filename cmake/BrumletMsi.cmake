@@ -12,7 +12,8 @@
 # build time and adds the target <target> for it; make a test program depend
 # on it with add_dependencies(). ARCH is wixl's -a: without it wixl makes a
 # 32-bit package (template Intel;1033) whatever the source's Platform says,
-# so a package with 64-bit components needs ARCH x64. DEFINES become wixl
+# so a package with 64-bit components needs ARCH x64 (a source with
+# Win64="yes" or Platform="x64" and no ARCH stops the build). DEFINES become wixl
 # preprocessor variables, $(var.<name>) in the source; INCLUDE_DIRS are
 # searched for <?include?> files (-I) and EXTENSIONS are wixl's --ext (a
 # wixl that knows that option is needed).

@@ -13,6 +13,15 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "wixl -E ${wxs} failed: ${err}")
 endif()
 
+# wixl takes the architecture from -a only: a source for 64 bits built
+# without it becomes a package whose template says Intel, with 64-bit
+# components in it.
+if(NOT "-a" IN_LIST wixl_args AND
+   preprocessed MATCHES "[ \t\r\n](Win64=\"yes\"|Platform=\"(x64|arm64|ia64|intel64)\")")
+    message(FATAL_ERROR "${wxs} has ${CMAKE_MATCH_1}, which wixl ignores without -a: give "
+        "brumlet_add_msi() ARCH x64 (or arm64)")
+endif()
+
 set(inputs "${wxs}")
 
 # Included sources are gone from the preprocessor's output: follow the

@@ -77,6 +77,10 @@ find_package_consumer() {
     cmp -s "$copy/installed/consumer-setup64.exe" "$build/consumer-setup64.exe" ||
         fail "$label: install() of BRUMLET_SETUP_FILE installed no setup program"
     [[ "${3:-}" == rebuilds ]] || return 0
+    PATH="$work/bare-path" cmake --build "$build" --target consumer_msi64_noarch >"$work/out" 2>&1 &&
+        fail "$label: a package with 64-bit parts was built without ARCH"
+    expect_match_in 'has Win64="yes", which wixl ignores without -a' "$(tr -s ' \n' ' ' <"$work/out")" \
+        "$label: 64-bit parts without ARCH"
 
     # What a build wrote anew, of the four outputs.
     local outputs=(hello.msi consumer-setup.exe app64.msi consumer-setup64.exe)
@@ -168,7 +172,7 @@ mkdir -p "$work/staged-without-stub/usr/bin"
 cmake -DCPACK_TEMPORARY_INSTALL_DIRECTORY="$work/staged-without-stub" \
     -P "$src/packaging/CheckStub.cmake" >"$work/out" 2>&1 &&
     fail "a package without the stub passed the check"
-expect_match_in 'no stub to package' "$(tr -d '\n' <"$work/out")" "a package without the stub"
+expect_match_in 'no stub to package' "$(tr -s ' \n' ' ' <"$work/out")" "a package without the stub"
 
 [[ ! -e "$work/wine-was-called" ]] || fail "the native tool called wine"
 finish
