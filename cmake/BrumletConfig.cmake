@@ -4,9 +4,14 @@
 # only wraps needs no compiler at all (project(... LANGUAGES NONE) will do).
 #
 # brumlet_wrap_msi(<target> MSI <file.msi> | <msi target> [PRODUCT_CODE <guid>]
-#                  [ICON <icon>] [OUTPUT_NAME <name>] [OUTPUT_DIRECTORY <dir>])
-# brumlet_add_msi(<target> WXS <source.wxs> [OUTPUT <file.msi>]
-#                 [DEFINES <name=value>...] [DEPENDS <file>...])
+#                  [ICON <icon>] [OUTPUT_NAME <name>] [OUTPUT_DIRECTORY <dir>]
+#                  [SIGN_COMMAND <command with @FILE@>...])
+# brumlet_add_msi(<target> WXS <source.wxs> [OUTPUT <file.msi>] [ARCH x64|x86|arm64]
+#                 [DEFINES <name=value>...] [INCLUDE_DIRS <dir>...]
+#                 [EXTENSIONS <name>...] [DEPENDS <file>...])
+# (BrumletWrap.cmake and BrumletMsi.cmake of the sources say more.) The
+# setup program's path is the target property BRUMLET_SETUP_FILE, for
+# install(PROGRAMS) or a test.
 #
 # Sets BRUMLET_TOOL (the native brumlet) and BRUMLET_STUB (the bare stub).
 

@@ -35,7 +35,37 @@ add_compile_options(-Wall -Wextra -Werror)
 add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
     "-ffile-prefix-map=${PROJECT_BINARY_DIR}=.")
 
+# The stub is a program of the cross build. Not named with
+# BRUMLET_WRAPPER_STUB, it is that of a cross build of these sources beside
+# this tree: taken now when it is built, else looked for again when this
+# tree is installed or packaged (the test command configures this tree first).
+include("${PROJECT_SOURCE_DIR}/cmake/BrumletCrossStub.cmake")
+set(brumlet_stub_at_install OFF)
+if(NOT BRUMLET_WRAPPER_STUB)
+    brumlet_find_cross_stub(cross_stub "${PROJECT_SOURCE_DIR}" "${PROJECT_BINARY_DIR}")
+    if(cross_stub)
+        message(STATUS "The stub is the cross build's ${cross_stub}")
+        set(BRUMLET_WRAPPER_STUB "${cross_stub}")
+    else()
+        message(STATUS "BRUMLET_WRAPPER_STUB is not set and no cross build beside this tree has "
+            "built its stub yet: it is looked for again at installation")
+        set(brumlet_stub_at_install ON)
+    endif()
+endif()
+
 add_subdirectory(packager)
+
+if(brumlet_stub_at_install)
+    install(CODE "
+include(\"${PROJECT_SOURCE_DIR}/cmake/BrumletCrossStub.cmake\")
+brumlet_find_cross_stub(stub \"${PROJECT_SOURCE_DIR}\" \"${PROJECT_BINARY_DIR}\")
+if(stub)
+    file(INSTALL \"\${stub}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/brumlet\")
+else()
+    message(WARNING \"no stub installed: no cross build beside ${PROJECT_BINARY_DIR} has built \"
+        \"one; give it with -DBRUMLET_WRAPPER_STUB=\")
+endif()")
+endif()
 
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION share/doc/brumlet)
 
@@ -50,6 +80,7 @@ install(FILES
     "${PROJECT_SOURCE_DIR}/cmake/BrumletWrapRules.cmake"
     "${PROJECT_SOURCE_DIR}/cmake/BrumletWrapCheck.cmake"
     "${PROJECT_SOURCE_DIR}/cmake/BrumletMsi.cmake"
+    "${PROJECT_SOURCE_DIR}/cmake/BrumletMsiBuild.cmake"
     DESTINATION lib/cmake/Brumlet)
 
 include("${PROJECT_SOURCE_DIR}/packaging/Packaging.cmake")
@@ -73,8 +104,12 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
-if(NOT BRUMLET_WRAPPER_STUB)
-    message(STATUS "BRUMLET_WRAPPER_STUB is not set: the tool is installed and packaged "
-        "without its stub")
-endif()
+# Recommended, one a line: what makes parts of the package work.
+set(BRUMLET_DEB_RECOMMENDS
+    # The completion in /usr/share/bash-completion does nothing without it.
+    bash-completion
+)
+list(JOIN BRUMLET_DEB_RECOMMENDS ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
+# No package without the stub.
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/CheckStub.cmake")
 include(CPack)

@@ -5,7 +5,8 @@
 #                  [PRODUCT_CODE <guid>]
 #                  [ICON <file.ico>]
 #                  [OUTPUT_NAME <name>]
-#                  [OUTPUT_DIRECTORY <dir>])
+#                  [OUTPUT_DIRECTORY <dir>]
+#                  [SIGN_COMMAND <command with @FILE@>...])
 #
 # Runs the packaging tool on the prebuilt stub brumlet-wrapper.exe: on Linux
 # the native tool (see BrumletNativeTool.cmake), elsewhere brumlet.exe, under
@@ -15,6 +16,9 @@
 # it: a package with another product code stops the build. ICON replaces the
 # package's own product icon. MSI may name a target made by brumlet_add_msi();
 # the setup program is then built after it and rebuilt when it changes.
+# SIGN_COMMAND signs the setup program in place as part of the build: @FILE@
+# stands for it; `brumlet check` then runs on the signed file, and only a
+# setup program that passed takes its name.
 #
 # Target properties set for the caller:
 #   BRUMLET_MSI_FILE    the embedded package's path on the build host

@@ -8,13 +8,17 @@
 #   BRUMLET_RULE_STUB       the bare stub (a path or a generator expression)
 #   BRUMLET_RULE_DEPENDS    what a wrapping step depends on besides the package
 # and then calls brumlet_wrap_msi_rule(<target> <brumlet_wrap_msi arguments>).
+#
+# SIGN_COMMAND <command...> runs the command, where @FILE@ stands for the new
+# setup program, after the wrap and `brumlet check` after it, both as part of
+# the build step.
 
 set_property(GLOBAL PROPERTY BRUMLET_WRAP_CHECK_SCRIPT
     "${CMAKE_CURRENT_LIST_DIR}/BrumletWrapCheck.cmake")
 
 function(brumlet_wrap_msi_rule target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "MSI;PRODUCT_CODE;ICON;OUTPUT_NAME;OUTPUT_DIRECTORY"
-        "")
+        "SIGN_COMMAND")
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR
             "brumlet_wrap_msi(${target}): unknown arguments ${arg_UNPARSED_ARGUMENTS}")
@@ -63,11 +67,35 @@ function(brumlet_wrap_msi_rule target)
             -P "${check_script}")
     endif()
 
+    # Signed, the setup program is made, signed and checked under another
+    # name and takes its own only when all of that succeeded: a failed
+    # signature leaves no unsigned file that the next build takes as done.
+    set(wrapped "${output}")
+    set(sign)
+    if(DEFINED arg_SIGN_COMMAND)
+        if(NOT arg_SIGN_COMMAND MATCHES "@FILE@")
+            message(FATAL_ERROR "brumlet_wrap_msi(${target}): SIGN_COMMAND names no @FILE@, "
+                "the setup program to sign")
+        endif()
+        # The same file name: it is part of the setup program's bytes.
+        set(signing_dir "${CMAKE_CURRENT_BINARY_DIR}/${target}.signing")
+        set(wrapped "${signing_dir}/${name}.exe")
+        string(REPLACE "@FILE@" "${wrapped}" sign_command "${arg_SIGN_COMMAND}")
+        # What a failed signer left there is no setup program to replace.
+        list(PREPEND check COMMAND "${CMAKE_COMMAND}" -E make_directory "${signing_dir}"
+            COMMAND "${CMAKE_COMMAND}" -E rm -f "${wrapped}")
+        set(sign
+            COMMAND ${sign_command}
+            COMMAND ${BRUMLET_RULE_TOOL} check --quiet "${wrapped}"
+            COMMAND "${CMAKE_COMMAND}" -E rename "${wrapped}" "${output}")
+    endif()
+
     add_custom_command(
         OUTPUT "${output}"
         ${check}
-        COMMAND ${BRUMLET_RULE_TOOL} wrap "${msi_file}" -o "${output}" --stub "${BRUMLET_RULE_STUB}"
+        COMMAND ${BRUMLET_RULE_TOOL} wrap "${msi_file}" -o "${wrapped}" --stub "${BRUMLET_RULE_STUB}"
                 ${icon_args}
+        ${sign}
         DEPENDS ${depends}
         WORKING_DIRECTORY "${dir}"
         COMMENT "Wrapping ${msi_file} into ${name}.exe"

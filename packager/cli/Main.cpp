@@ -133,7 +133,13 @@ int main(int argc, char** argv) {
         return run(args);
     } catch (const UsageError& e) {
         fail(args, e.what(), 2);
-        printUsage(true);
+        // The command's own usage, which names what it takes; the tool's,
+        // which names the commands, when the command itself was wrong or
+        // help was asked for one that does not exist.
+        const std::vector<std::string> page = args.empty() || args[0] == "help"
+                                                  ? std::vector<std::string>()
+                                                  : HelpText::command(args[0]);
+        page.empty() ? printUsage(true) : printLines(page, true);
         return 2;
     } catch (const std::bad_alloc&) {
         return fail(args, "out of memory", 1);

@@ -88,6 +88,13 @@ if(BRUMLET_HOST_TOOL_DIR)
         TIMEOUT 300)
 endif()
 
+# The release zip, unzipped: one folder, and a brumlet.exe that wraps with
+# the stub it holds.
+add_test(NAME packager_zip_test
+    COMMAND bash "${PROJECT_SOURCE_DIR}/packaging/test/zip_test.sh" "${PROJECT_SOURCE_DIR}"
+            "${CMAKE_BINARY_DIR}" "${tool_msi_file}" "${CMAKE_CURRENT_BINARY_DIR}/zip-work")
+set_tests_properties(packager_zip_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+
 # brumlet.exe when its installer-library reader crashes or hangs.
 add_test(NAME packager_reader_hook_test
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/reader_hook_test.sh" "${PROJECT_SOURCE_DIR}"

@@ -174,6 +174,9 @@ refuse 2 "unknown command 'wrapp'" "$empty" wrapp "$pkg"
 refuse 2 "wrap: no file given" "$empty" wrap
 refuse 2 "unknown option '--out'" "$empty" wrap "$pkg" --out "$empty/s.exe"
 refuse 2 "option -o needs a value" "$empty" extract "$setup" -o
+# A wrong command line shows that command's usage, not every command's.
+[[ "$err" == *"Usage: brumlet extract SETUP.exe"* && "$err" != *"brumlet wrap"* ]] ||
+    fail "extract -o: not the command's usage:"$'\n'"$err"
 refuse_json 2 "unknown option '--out'" wrap "$pkg" --out "$empty/s.exe"
 refuse_json 2 "-o - puts the package on standard output" extract "$setup" -o -
 refuse 1 "give a file: the package is read by its path" "$empty" check -

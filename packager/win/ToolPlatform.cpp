@@ -92,8 +92,14 @@ bool outputIsTerminal() {
 }
 
 std::string defaultStub() {
-    return WinTool::utf8(FileUtils::joinPath(FileUtils::dirname(SysInfo::getProcessModulePath()),
-                                             L"brumlet-wrapper.exe"));
+    // Unzipped or installed: <top>\bin\brumlet.exe and <top>\share\brumlet\,
+    // as on Linux; in a build tree the stub lies beside the program, and
+    // that is the path a refusal names when there is none.
+    const tstring folder = FileUtils::dirname(SysInfo::getProcessModulePath());
+    const tstring shared = FileUtils::joinPath(
+        FileUtils::dirname(folder), FileUtils::joinPath(L"share\\brumlet", L"brumlet-wrapper.exe"));
+    const tstring beside = FileUtils::joinPath(folder, L"brumlet-wrapper.exe");
+    return WinTool::utf8(FileUtils::pathExists(shared) ? shared : beside);
 }
 
 std::string absolutePath(const std::string& path) {

@@ -125,16 +125,23 @@ unset BRUMLET_STANDIN_HOLD
 
 # --- A temporary folder of 250 characters, so that the package path is
 # longer than MAX_PATH: msiexec gets the short form, which Wine gives every
-# long name. Not more, wherever the build tree lies: a TEMP longer than
-# MAX_PATH is refused by GetTempPathW itself.
-# Sets $temp_dir to a folder of 250 characters in Windows' form, made of
-# names of $1 characters.
+# long name. Not more: a TEMP longer than MAX_PATH is refused by
+# GetTempPathW itself. The folder lies on S:, a drive of this prefix's own,
+# so that no folder above it has a shorter form, wherever the build tree lies.
+# Sets $temp_dir to that folder on the host and $win_temp_as to its Windows
+# form, made of names of $1 characters.
+long_drive="$PWD/standin long"
+ln -sfn "$long_drive" "$WINEPREFIX/dosdevices/s:"
 long_temp() {
-    temp_dir="$PWD/long"
+    temp_dir="$long_drive"
+    win_temp_as='S:'
+    local name
     while :; do
-        room=$((250 - $(printf '%s' "$(winpath "$temp_dir")" | wc -c) - 1))
+        room=$((250 - ${#win_temp_as} - 1))
         ((room > 0)) || break
-        temp_dir+="/$(head -c $((room < $1 ? room : $1)) /dev/zero | tr '\0' l)"
+        name="$(head -c $((room < $1 ? room : $1)) /dev/zero | tr '\0' l)"
+        temp_dir+="/$name"
+        win_temp_as+="\\$name"
     done
 }
 saved_temp_dir="$temp_dir"
@@ -145,16 +152,18 @@ package="$(sed -n 2p <<<"$args")"
 [[ ${#package} -lt 260 && "$package" == *'.tmp\main.msi' ]] ||
     fail "long temporary folder: msiexec got ${#package} characters: $package"
 cmp -s "$report.msi" "$hello_msi" || fail "long temporary folder: msiexec did not find the embedded package"
-rm -rf "$PWD/long"
+rm -rf "$long_drive"
 # Names that are 8.3 names already have no shorter form.
 long_temp 8
 run_standin 0 "hello setup.exe" /qn
 expect_code -1 "long temporary folder of short names"
-expect_match_in '^\[.*\\main\.msi\] is longer than 259 characters, which Windows Installer may not take, and the volume gives no shorter name for it: set TEMP to a shorter folder$' \
+expect_match_in '^\[S:.*\\main\.msi\] is longer than 259 characters, which Windows Installer may not take, and the volume gives no shorter name for it: set TEMP to a shorter folder$' \
     "$err" "long temporary folder of short names"
 [[ "$(wc -l <<<"$err")" == 1 && "$args" == "not started" ]] ||
     fail "long temporary folder of short names: msiexec got: $args; stderr: $err"
-rm -rf "$PWD/long"
+rm -rf "$long_drive"
+rm -f "$WINEPREFIX/dosdevices/s:"
+unset win_temp_as
 temp_dir="$saved_temp_dir"
 
 # --- TEMP at the root of a drive, as a RAM disk has it: T:, a drive of this
