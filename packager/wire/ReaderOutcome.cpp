@@ -28,4 +28,24 @@ ToolError damaged(const std::string& label, const std::string& whatHappened) {
                      "): the package is damaged");
 }
 
+namespace {
+
+std::string seconds(int count) {
+    return std::to_string(count) + (count == 1 ? " second" : " seconds");
+}
+
+}  // namespace
+
+std::string ranPast(int count) {
+    return "it ran past " + seconds(count) + " of processor time";
+}
+
+std::string gaveNoAnswer(int count) {
+    return "it gave no answer in " + seconds(count);
+}
+
+std::string endUnknown() {
+    return "its end is unknown";
+}
+
 }  // namespace ReaderOutcome

@@ -22,4 +22,15 @@ PackageFacts take(const std::vector<std::uint8_t>& answer, const std::string& la
 // package is damaged", naming the file the user named.
 ToolError damaged(const std::string& label, const std::string& whatHappened);
 
+// What happened, in the words damaged() takes, to a reader that used up its
+// processor time: "it ran past 10 seconds of processor time".
+std::string ranPast(int seconds);
+
+// To a reader that had processor time left but gave no answer while the tool
+// waited (blocked, or stopped on its own): "it gave no answer in 120 seconds".
+std::string gaveNoAnswer(int seconds);
+
+// To a reader whose end the system did not report.
+std::string endUnknown();
+
 }  // namespace ReaderOutcome
