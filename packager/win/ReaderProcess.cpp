@@ -8,6 +8,7 @@
 #include "ToolError.h"
 #include "UniqueHandle.h"
 #include "WinTool.h"
+#include "app.h"
 
 namespace ReaderProcess {
 
@@ -44,16 +45,61 @@ tstring ownProgram(const std::string& label) {
 }
 
 // An inheritable copy, for the reader only: the original stays private.
-UniqueHandle inheritable(HANDLE h, const std::string& label) {
+// Without `access`, it may do what the original may.
+UniqueHandle inheritable(HANDLE h, const std::string& label, DWORD access = 0) {
     HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
+    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, access, TRUE,
+                         access ? 0 : DUPLICATE_SAME_ACCESS)) {
         cannotStart(label, GetLastError());
     }
     return UniqueHandle(copy);
 }
 
-// Ends the job when the time is up, wherever the tool is waiting then.
+// The handles the reader inherits, and no other (Wine ignores the list and
+// passes every inheritable handle).
+struct HandleList {
+    std::vector<HANDLE> handles;
+    std::vector<char> buffer;
+
+    HandleList(std::vector<HANDLE> given, const std::string& label) : handles(std::move(given)) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer.resize(size);
+        if (!InitializeProcThreadAttributeList(attributes(), 1, 0, &size)) {
+            cannotStart(label, GetLastError());
+        }
+        if (!UpdateProcThreadAttribute(attributes(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                       handles.data(), handles.size() * sizeof(HANDLE), nullptr,
+                                       nullptr)) {
+            const DWORD error = GetLastError();
+            DeleteProcThreadAttributeList(attributes());
+            cannotStart(label, error);
+        }
+    }
+    ~HandleList() { DeleteProcThreadAttributeList(attributes()); }
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes() {
+        return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.data());
+    }
+    HandleList(const HandleList&) = delete;
+    HandleList& operator=(const HandleList&) = delete;
+};
+
+// The reader's standard handles lead nowhere: what msi.dll or the runtime
+// writes there is not the tool's output. The library's log, when the user
+// asked for it, goes to the tool's standard error.
+UniqueHandle nowhere(const std::string& label) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    UniqueHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr));
+    if (!nul) {
+        cannotStart(label, GetLastError());
+    }
+    return nul;
+}
+
+// Ends the job when the wall-clock backstop is up, wherever the tool is
+// waiting then: a reader that is blocked uses no processor time.
 struct Deadline {
     HANDLE job;
     std::atomic<bool> passed{false};
@@ -66,7 +112,7 @@ struct Deadline {
     }
     Deadline(HANDLE job, const std::string& label) : job(job) {
         if (!CreateTimerQueueTimer(&timer, nullptr, fire, this,
-                                   static_cast<DWORD>(ReaderMode::secondsAllowed) * 1000, 0,
+                                   static_cast<DWORD>(ReaderMode::backstopSeconds) * 1000, 0,
                                    WT_EXECUTEONLYONCE)) {
             cannotStart(label, GetLastError());
         }
@@ -88,9 +134,32 @@ std::string hex(DWORD code) {
     return text;
 }
 
+std::uint64_t ticks(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+const std::uint64_t timeAllowed = static_cast<std::uint64_t>(ReaderMode::secondsAllowed) * 10000000;
+
+// Ended by the job for its processor time (Windows), or by itself (Wine).
+bool ranPast(HANDLE process, DWORD code) {
+    if (code == static_cast<DWORD>(ReaderMode::outOfTime)) {
+        return true;
+    }
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    return GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+           ticks(user) >= timeAllowed;
+}
+
+// The reader ends with 0 or one of its own codes; any other end is a crash.
 std::string whatHappened(DWORD code) {
     if (code == static_cast<DWORD>(ReaderMode::outOfMemory)) {
         return "it ran out of memory";
+    }
+    if (code == static_cast<DWORD>(ReaderMode::cannotAnswer)) {
+        return "it could not answer";
     }
     if (code == 0xC00000FD) {
         return "it ran out of stack";
@@ -98,7 +167,7 @@ std::string whatHappened(DWORD code) {
     if (code >= 0xC0000000) {
         return "it crashed with exception " + hex(code);
     }
-    return "it ended with status " + std::to_string(code);
+    return "it crashed with exit code " + std::to_string(code);
 }
 
 }  // namespace
@@ -110,10 +179,12 @@ PackageFacts read(HANDLE file, const std::string& label) {
         cannotStart(label, GetLastError());
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
-                                              JOB_OBJECT_LIMIT_PROCESS_MEMORY |
-                                              JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
+        JOB_OBJECT_LIMIT_PROCESS_TIME | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
     limits.ProcessMemoryLimit = memoryLimit;
+    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart =
+        static_cast<LONGLONG>(timeAllowed);
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof(limits))) {
         cannotStart(label, GetLastError());
@@ -130,18 +201,33 @@ PackageFacts read(HANDLE file, const std::string& label) {
     if (!SetHandleInformation(from.get(), HANDLE_FLAG_INHERIT, 0)) {
         cannotStart(label, GetLastError());
     }
-    const UniqueHandle package = inheritable(file, label);
+    // Read only, whatever the tool's own handle may do.
+    const UniqueHandle package = inheritable(file, label, GENERIC_READ);
+    const UniqueHandle nul = nowhere(label);
+    UniqueHandle log;
+    std::vector<HANDLE> handed = {package.get(), to.get(), nul.get()};
+    const HANDLE toolErrors = GetStdHandle(STD_ERROR_HANDLE);
+    if (app::isLoggingEnabled() && toolErrors && toolErrors != INVALID_HANDLE_VALUE) {
+        log = inheritable(toolErrors, label);
+        handed.push_back(log.get());
+    }
+    HandleList only(std::move(handed), label);
 
     tstring commandLine = L"\"" + ownProgram(label) + L"\" " + WinTool::wide(ReaderMode::argument) +
                           L" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(package.get())) +
                           L" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(to.get()));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nul.get();
+    startup.StartupInfo.hStdOutput = nul.get();
+    startup.StartupInfo.hStdError = log ? log.get() : nul.get();
+    startup.lpAttributeList = only.attributes();
     PROCESS_INFORMATION started = {};
     // Suspended until it is in the job: no byte is read outside its limits.
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &started)) {
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        nullptr, &startup.StartupInfo, &started)) {
         cannotStart(label, GetLastError());
     }
     UniqueHandle process(started.hProcess);
@@ -153,7 +239,12 @@ PackageFacts read(HANDLE file, const std::string& label) {
         cannotStart(label, error);
     }
     Deadline deadline(job.get(), label);
-    ResumeThread(thread.get());
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        const DWORD error = GetLastError();
+        TerminateJobObject(job.get(), 1);
+        WaitForSingleObject(process.get(), INFINITE);
+        cannotStart(label, error);
+    }
     // The pipe ends when the reader ends: only its copy may be left.
     to.reset();
 
@@ -185,9 +276,12 @@ PackageFacts read(HANDLE file, const std::string& label) {
     if (code == 0) {
         return ReaderOutcome::take(answer, label);
     }
+    if (ranPast(process.get(), code)) {
+        throw ReaderOutcome::damaged(label, ReaderOutcome::ranPast(ReaderMode::secondsAllowed));
+    }
     if (deadline.passed) {
-        throw ReaderOutcome::damaged(
-            label, "it ran past " + std::to_string(ReaderMode::secondsAllowed) + " seconds");
+        throw ReaderOutcome::damaged(label,
+                                     ReaderOutcome::gaveNoAnswer(ReaderMode::backstopSeconds));
     }
     throw ReaderOutcome::damaged(label, whatHappened(code));
 }
