@@ -42,6 +42,10 @@ LONG WINAPI endOnCrash(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+const char tooLong[] =
+    "cannot be read: its path is longer than 259 characters, which the installer library cannot "
+    "open: move it";
+
 // msi.dll opens packages by name only: the name of the very file inherited,
 // as the system gives it for the handle, checked to lead to that file.
 std::string pathOf(HANDLE file) {
@@ -50,6 +54,10 @@ std::string pathOf(HANDLE file) {
     for (;;) {
         n = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        // Wine gives no name a few characters past MAX_PATH, only "more data".
+        if (n == 0 && GetLastError() == ERROR_MORE_DATA) {
+            throw ToolError(tooLong);
+        }
         if (n == 0) {
             throw ToolError("cannot be read: " + WinTool::describe(GetLastError()));
         }
@@ -66,8 +74,7 @@ std::string pathOf(HANDLE file) {
     }
     // Given a longer one, Wine's msi.dll overruns its stack.
     if (path.size() >= MAX_PATH) {
-        throw ToolError("cannot be read: its path is longer than " + std::to_string(MAX_PATH - 1) +
-                        " characters, which the installer library cannot open: move it");
+        throw ToolError(tooLong);
     }
     // Read access shared as the tool's own handle shares it: opening fails
     // rather than meet a file that another process writes.
