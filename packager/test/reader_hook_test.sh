@@ -68,7 +68,8 @@ tool_pid=""
 for _ in $(seq 100); do
     sleep 0.2
     reader=""
-    for proc in /proc/[0-9]*; do
+    for proc in $(grep -l -a -F "$(winpath "$tool")" /proc/[0-9]*/cmdline 2>/dev/null); do
+        proc="${proc%/cmdline}"
         line="$({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null)"
         case "$line" in
             "$(winpath "$tool") info $(winpath "$work/app-setup.exe")"*) tool_pid="${proc#/proc/}" ;;
