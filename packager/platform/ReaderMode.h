@@ -21,6 +21,8 @@ constexpr int outOfTime = static_cast<int>(0xB7E10002u);
 constexpr int cannotAnswer = static_cast<int>(0xB7E10003u);
 // Started by hand, with handles that are not what the tool passes.
 constexpr int notStartedByTool = static_cast<int>(0xB7E10004u);
+// It has been blocked for backstopSeconds.
+constexpr int blocked = static_cast<int>(0xB7E10005u);
 #else
 constexpr int outOfMemory = 3;
 #endif
@@ -30,12 +32,12 @@ constexpr int outOfMemory = 3;
 // tool suspended with it, a starved machine) does not count. The tests'
 // build of the tool gives up sooner, so that a hang costs them less.
 //
-// A reader that uses no processor time and does not answer (blocked) is
-// ended after backstopSeconds of the tool's own waiting; the time the tool
-// itself was stopped does not count either.
+// A reader that neither uses the processor nor answers (blocked) is ended
+// after backstopSeconds of the tool's waiting; the time the tool itself was
+// stopped does not count either.
 #ifdef BRUMLET_READER_HOOK
-constexpr int secondsAllowed = 1;
-constexpr int backstopSeconds = 5;
+constexpr int secondsAllowed = 2;
+constexpr int backstopSeconds = 4;
 #else
 constexpr int secondsAllowed = 10;
 constexpr int backstopSeconds = 120;

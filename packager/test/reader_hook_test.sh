@@ -39,8 +39,8 @@ crash|info:app-setup.exe|it crashed with exception 0xC0000005
 crash|wrap:app.msi|it crashed with exception 0xC0000005
 abort|info:app.msi|it crashed with exit code 3
 memory|info:app-setup.exe|it ran out of memory
-spin|info:app.msi|it ran past 1 second of processor time
-hang|info:app-setup.exe|it gave no answer in 5 seconds
+spin|info:app.msi|it ran past 2 seconds of processor time
+hang|info:app-setup.exe|it gave no answer in 4 seconds
 EOF
 
 # A reader that writes its package and its standard handles: nothing changes

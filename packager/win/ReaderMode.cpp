@@ -161,8 +161,19 @@ std::uint64_t ticks(const FILETIME& time) {
 // Wine it limits neither, so the reader keeps to its limits itself. Memory as
 // the system counts it: committed (Windows), touched (Wine, which reports no
 // PrivateUsage). A reader that cannot watch itself does not read.
+//
+// It also ends itself when blocked: after backstopSeconds of seconds in
+// which it used less than a twentieth of the processor. The tool cannot see
+// that under Wine, which reports no other process's processor time; its own
+// backstop, on the clock there, waits longer.
 DWORD WINAPI watch(void*) {
     const std::uint64_t timeAllowed = static_cast<std::uint64_t>(secondsAllowed) * 10000000;
+    const std::uint64_t stepMs = 1000;
+    const DWORD pollMs = 5;
+    std::uint64_t usedAtStep = 0;
+    std::uint64_t sinceStepMs = 0;
+    ULONGLONG lastPoll = GetTickCount64();
+    int blockedSteps = 0;
     for (;;) {
         PROCESS_MEMORY_COUNTERS_EX memory = {};
         memory.cb = sizeof(memory);
@@ -179,10 +190,24 @@ DWORD WINAPI watch(void*) {
         if (std::max(memory.PrivateUsage, memory.PagefileUsage) > ReaderProcess::memoryLimit) {
             TerminateProcess(GetCurrentProcess(), static_cast<UINT>(outOfMemory));
         }
-        if (ticks(kernel) + ticks(user) >= timeAllowed) {
+        const std::uint64_t used = ticks(kernel) + ticks(user);
+        if (used >= timeAllowed) {
             TerminateProcess(GetCurrentProcess(), static_cast<UINT>(outOfTime));
         }
-        Sleep(5);
+        // The time between two polls counts for at most a few of them: a
+        // reader stopped with the tool loses no step.
+        const ULONGLONG now = GetTickCount64();
+        sinceStepMs += std::min<ULONGLONG>(now - lastPoll, 10 * pollMs);
+        lastPoll = now;
+        if (sinceStepMs >= stepMs) {
+            if ((used - usedAtStep) * 20 < sinceStepMs * 10000 &&
+                ++blockedSteps >= backstopSeconds) {
+                TerminateProcess(GetCurrentProcess(), static_cast<UINT>(blocked));
+            }
+            usedAtStep = used;
+            sinceStepMs = 0;
+        }
+        Sleep(pollMs);
     }
 }
 

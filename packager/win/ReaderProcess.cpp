@@ -98,31 +98,74 @@ UniqueHandle nowhere(const std::string& label) {
     return nul;
 }
 
-// Ends the job when the wall-clock backstop is up, wherever the tool is
-// waiting then: a reader that is blocked uses no processor time.
-struct Deadline {
-    HANDLE job;
-    std::atomic<bool> passed{false};
-    HANDLE timer = nullptr;
+std::uint64_t ticks(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
 
-    static void CALLBACK fire(PVOID self, BOOLEAN) {
-        auto* d = static_cast<Deadline*>(self);
-        d->passed = true;
-        TerminateJobObject(d->job, 1);
+// The processor time a process has used, in units of 100 ns, user mode only
+// or all of it; 0 when the system does not say.
+std::uint64_t processorTime(HANDLE process, bool userOnly) {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
     }
-    Deadline(HANDLE job, const std::string& label) : job(job) {
-        if (!CreateTimerQueueTimer(&timer, nullptr, fire, this,
-                                   static_cast<DWORD>(ReaderMode::backstopSeconds) * 1000, 0,
-                                   WT_EXECUTEONLYONCE)) {
+    return ticks(user) + (userOnly ? 0 : ticks(kernel));
+}
+
+const std::uint64_t timeAllowed = static_cast<std::uint64_t>(ReaderMode::secondsAllowed) * 10000000;
+
+// Ends the job once the reader has been blocked for long, wherever the tool
+// is waiting then. A second in which the reader used the processor (a
+// twentieth of it or more) does not count: that reader is working, and its
+// processor time ends it should it work too long, however starved the
+// machine. The reader ends itself when blocked for backstopSeconds; this is
+// the last resort for one that cannot, and waits longer, as under Wine,
+// which reports no other process's processor time, it counts every second.
+class Backstop {
+public:
+    static constexpr int lastResortSeconds = 3 * ReaderMode::backstopSeconds;
+
+    Backstop(HANDLE job, HANDLE reader, const std::string& label) : job(job), reader(reader) {
+        if (!CreateTimerQueueTimer(&timer, nullptr, step, this, stepMs, stepMs,
+                                   WT_EXECUTEINTIMERTHREAD)) {
             cannotStart(label, GetLastError());
         }
     }
-    ~Deadline() {
+    ~Backstop() {
         // Waits for a running callback: it uses this object.
         DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
     }
-    Deadline(const Deadline&) = delete;
-    Deadline& operator=(const Deadline&) = delete;
+    Backstop(const Backstop&) = delete;
+    Backstop& operator=(const Backstop&) = delete;
+
+    bool passed() const { return over; }
+
+private:
+    static constexpr DWORD stepMs = 1000;
+
+    // One at a time, in the timer's thread.
+    static void CALLBACK step(PVOID self, BOOLEAN) {
+        auto* b = static_cast<Backstop*>(self);
+        const std::uint64_t used = processorTime(b->reader, false);
+        if ((used - b->used) * 20 < std::uint64_t(stepMs) * 10000) {
+            ++b->blockedSteps;
+        }
+        b->used = used;
+        if (b->blockedSteps >= lastResortSeconds && !b->over) {
+            b->over = true;
+            TerminateJobObject(b->job, 1);
+        }
+    }
+
+    const HANDLE job;
+    const HANDLE reader;
+    HANDLE timer = nullptr;
+    std::uint64_t used = 0;
+    int blockedSteps = 0;
+    std::atomic<bool> over{false};
 };
 
 std::string hex(DWORD code) {
@@ -134,23 +177,10 @@ std::string hex(DWORD code) {
     return text;
 }
 
-std::uint64_t ticks(const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-const std::uint64_t timeAllowed = static_cast<std::uint64_t>(ReaderMode::secondsAllowed) * 10000000;
-
 // Ended by the job for its processor time (Windows), or by itself (Wine).
 bool ranPast(HANDLE process, DWORD code) {
-    if (code == static_cast<DWORD>(ReaderMode::outOfTime)) {
-        return true;
-    }
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    return GetProcessTimes(process, &created, &exited, &kernel, &user) &&
-           ticks(user) >= timeAllowed;
+    return code == static_cast<DWORD>(ReaderMode::outOfTime) ||
+           processorTime(process, true) >= timeAllowed;
 }
 
 // The reader ends with 0 or one of its own codes; any other end is a crash.
@@ -238,7 +268,7 @@ PackageFacts read(HANDLE file, const std::string& label) {
         WaitForSingleObject(process.get(), INFINITE);
         cannotStart(label, error);
     }
-    Deadline deadline(job.get(), label);
+    Backstop backstop(job.get(), process.get(), label);
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
         const DWORD error = GetLastError();
         TerminateJobObject(job.get(), 1);
@@ -265,7 +295,7 @@ PackageFacts read(HANDLE file, const std::string& label) {
         }
         answer.insert(answer.end(), buffer.data(), buffer.data() + got);
     }
-    // A reader that closed the pipe and went on is ended by the deadline.
+    // A reader that closed the pipe and went on is ended by its limits.
     WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(process.get(), &code);
@@ -279,9 +309,13 @@ PackageFacts read(HANDLE file, const std::string& label) {
     if (ranPast(process.get(), code)) {
         throw ReaderOutcome::damaged(label, ReaderOutcome::ranPast(ReaderMode::secondsAllowed));
     }
-    if (deadline.passed) {
+    if (code == static_cast<DWORD>(ReaderMode::blocked)) {
         throw ReaderOutcome::damaged(label,
                                      ReaderOutcome::gaveNoAnswer(ReaderMode::backstopSeconds));
+    }
+    if (backstop.passed()) {
+        throw ReaderOutcome::damaged(label,
+                                     ReaderOutcome::gaveNoAnswer(Backstop::lastResortSeconds));
     }
     throw ReaderOutcome::damaged(label, whatHappened(code));
 }
