@@ -67,18 +67,17 @@ probe=$!
 tool_pid=""
 for _ in $(seq 100); do
     sleep 0.2
-    reader=""
+    compgen -G "$temp_dir/brm*.msi" >/dev/null || continue
     for proc in $(grep -l -a -F "$(winpath "$tool")" /proc/[0-9]*/cmdline 2>/dev/null); do
         proc="${proc%/cmdline}"
         line="$({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null)"
-        case "$line" in
-            "$(winpath "$tool") info $(winpath "$work/app-setup.exe")"*) tool_pid="${proc#/proc/}" ;;
-            "$(winpath "$tool") --brumlet-package-reader "*) reader="${proc#/proc/}" ;;
-        esac
+        [[ "$line" == "$(winpath "$tool") info $(winpath "$work/app-setup.exe")"* ]] &&
+            tool_pid="${proc#/proc/}"
     done
-    [[ -n "$reader" && -n "$tool_pid" ]] && break
+    [[ -n "$tool_pid" ]] && break
 done
-if [[ -n "$reader" && -n "$tool_pid" ]]; then
+if [[ -n "$tool_pid" ]]; then
+    # The job ends its reader with it: nobody holds the copy after.
     kill -KILL "$tool_pid"
     wait "$probe"
     [[ -n "$(ls -A "$temp_dir")" ]] || fail "killed: no copy left to remove"
@@ -89,8 +88,7 @@ if [[ -n "$reader" && -n "$tool_pid" ]]; then
     [[ -z "$left" ]] || fail "killed: left in the temporary folder: $left"
     rm -rf "$work/temp-next"
 else
-    fail "killed: the reader did not start"
-    kill -KILL "$probe"
+    fail "killed: the tool made no copy"
     wait "$probe"
 fi
 
