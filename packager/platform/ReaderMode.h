@@ -8,8 +8,24 @@ namespace ReaderMode {
 
 constexpr const char* argument = "--brumlet-package-reader";
 
-// The reader's exit status when its memory ran out under its limit.
+// The reader's exit status when its memory ran out under its limit. On
+// Windows the reader's own ends take codes that no runtime and no exception
+// uses (a status code's customer bit set): the C runtime's abort() exits
+// with 3, a crash with its exception's code, and neither may read as one of
+// these.
+#ifdef _WIN32
+constexpr int outOfMemory = static_cast<int>(0xB7E10001u);
+// It has used up its processor time (secondsAllowed).
+constexpr int outOfTime = static_cast<int>(0xB7E10002u);
+// It could not write its answer, or not start the thread that reads.
+constexpr int cannotAnswer = static_cast<int>(0xB7E10003u);
+// Started by hand, with handles that are not what the tool passes.
+constexpr int notStartedByTool = static_cast<int>(0xB7E10004u);
+// It has been blocked for backstopSeconds.
+constexpr int blocked = static_cast<int>(0xB7E10005u);
+#else
 constexpr int outOfMemory = 3;
+#endif
 
 // The reader's processor time in seconds: a reader that has used it up is
 // ended as one that ran too long. Time it spends waiting or stopped (the

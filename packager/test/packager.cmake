@@ -101,4 +101,4 @@ add_test(NAME packager_reader_hook_test
             "${BRUMLET_WINE_RUN}" $<TARGET_FILE:brumlet-readerhook> "${tool_msi_file}"
             "${tool_setup_file}" "${CMAKE_CURRENT_BINARY_DIR}/reader-hook-work"
             $<TARGET_FILE:exit_code_probe>)
-set_tests_properties(packager_reader_hook_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)
+set_tests_properties(packager_reader_hook_test PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180)

@@ -3,6 +3,10 @@
 
 #include "ReaderMode.h"
 
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +42,10 @@ LONG WINAPI endOnCrash(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+const char tooLong[] =
+    "cannot be read: its path is longer than 259 characters, which the installer library cannot "
+    "open: move it";
+
 // msi.dll opens packages by name only: the name of the very file inherited,
 // as the system gives it for the handle, checked to lead to that file.
 std::string pathOf(HANDLE file) {
@@ -46,6 +54,10 @@ std::string pathOf(HANDLE file) {
     for (;;) {
         n = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        // Wine gives no name a few characters past MAX_PATH, only "more data".
+        if (n == 0 && GetLastError() == ERROR_MORE_DATA) {
+            throw ToolError(tooLong);
+        }
         if (n == 0) {
             throw ToolError("cannot be read: " + WinTool::describe(GetLastError()));
         }
@@ -57,8 +69,12 @@ std::string pathOf(HANDLE file) {
     tstring path(buffer.data(), n);
     if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
         path = L"\\\\" + path.substr(8);
-    } else if (path.compare(0, 4, L"\\\\?\\") == 0 && path.size() < MAX_PATH + 4) {
+    } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
         path = path.substr(4);
+    }
+    // Given a longer one, Wine's msi.dll overruns its stack.
+    if (path.size() >= MAX_PATH) {
+        throw ToolError(tooLong);
     }
     // Read access shared as the tool's own handle shares it: opening fails
     // rather than meet a file that another process writes.
@@ -77,29 +93,38 @@ std::string pathOf(HANDLE file) {
 
 #ifdef BRUMLET_READER_HOOK
 // The tests' build only: a reader that fails as a damaged package can make
-// msi.dll fail.
-void testHook() {
+// msi.dll fail, or that tries to write what it was handed.
+void testHook(HANDLE package) {
     const char* hook = std::getenv("BRUMLET_READER_HOOK");
     const std::string what = hook ? hook : "";
     if (what == "crash") {
         RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    } else if (what == "abort") {
+        std::abort();
     } else if (what == "hang") {
         Sleep(INFINITE);
+    } else if (what == "spin") {
+        for (volatile unsigned long n = 0;; n = n + 1) {
+        }
     } else if (what == "memory") {
-        // The job's limit as the system reports it back; where the system
-        // does not enforce it (Wine), running past it stands for the refusal.
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
-                                       sizeof(limits), nullptr) ||
-            !(limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) ||
-            limits.ProcessMemoryLimit != ReaderProcess::memoryLimit) {
-            ExitProcess(5);
-        }
+        // Memory used, not only reserved: the job counts what is committed,
+        // Wine only what is touched.
         static std::vector<char*> held;
-        for (std::size_t total = 0; total <= limits.ProcessMemoryLimit; total += 16u << 20) {
+        for (;;) {
             held.push_back(new char[16u << 20]);
+            std::memset(held.back(), 1, 16u << 20);
         }
-        throw std::bad_alloc();
+    } else if (what == "write") {
+        // Each must fail or go nowhere; the reading goes on as usual.
+        static const char text[] = "written by the reader\r\n";
+        const HANDLE targets[] = {package, GetStdHandle(STD_OUTPUT_HANDLE),
+                                  GetStdHandle(STD_ERROR_HANDLE)};
+        for (const HANDLE target : targets) {
+            DWORD wrote = 0;
+            OVERLAPPED at = {};
+            static_cast<void>(WriteFile(target, text, sizeof(text) - 1, &wrote,
+                                        target == package ? &at : nullptr));
+        }
     }
 }
 #endif
@@ -114,7 +139,7 @@ DWORD WINAPI readPackage(void* param) {
     Work& work = *static_cast<Work*>(param);
     try {
 #ifdef BRUMLET_READER_HOOK
-        testHook();
+        testHook(work.package);
 #endif
         work.answer = FactsWire::encode(MsiReader::read(pathOf(work.package)));
     } catch (const std::bad_alloc&) {
@@ -126,6 +151,64 @@ DWORD WINAPI readPackage(void* param) {
             FactsWire::encodeRefusal(std::string("cannot be read: ") + WinTool::bareMessage(e));
     }
     return 0;
+}
+
+std::uint64_t ticks(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The job limits the reader's memory and processor time on Windows; under
+// Wine it limits neither, so the reader keeps to its limits itself. Memory as
+// the system counts it: committed (Windows), touched (Wine, which reports no
+// PrivateUsage). A reader that cannot watch itself does not read.
+//
+// It also ends itself when blocked: after backstopSeconds of seconds in
+// which it used less than a twentieth of the processor. The tool cannot see
+// that under Wine, which reports no other process's processor time; its own
+// backstop, on the clock there, waits longer.
+DWORD WINAPI watch(void*) {
+    const std::uint64_t timeAllowed = static_cast<std::uint64_t>(secondsAllowed) * 10000000;
+    const std::uint64_t stepMs = 1000;
+    const DWORD pollMs = 5;
+    std::uint64_t usedAtStep = 0;
+    std::uint64_t sinceStepMs = 0;
+    ULONGLONG lastPoll = GetTickCount64();
+    int blockedSteps = 0;
+    for (;;) {
+        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        memory.cb = sizeof(memory);
+        FILETIME created;
+        FILETIME exited;
+        FILETIME kernel;
+        FILETIME user;
+        if (!GetProcessMemoryInfo(GetCurrentProcess(),
+                                  reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                  sizeof(memory)) ||
+            !GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(cannotAnswer));
+        }
+        if (std::max(memory.PrivateUsage, memory.PagefileUsage) > ReaderProcess::memoryLimit) {
+            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(outOfMemory));
+        }
+        const std::uint64_t used = ticks(kernel) + ticks(user);
+        if (used >= timeAllowed) {
+            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(outOfTime));
+        }
+        // The time between two polls counts for at most a few of them: a
+        // reader stopped with the tool loses no step.
+        const ULONGLONG now = GetTickCount64();
+        sinceStepMs += std::min<ULONGLONG>(now - lastPoll, 10 * pollMs);
+        lastPoll = now;
+        if (sinceStepMs >= stepMs) {
+            if ((used - usedAtStep) * 20 < sinceStepMs * 10000 &&
+                ++blockedSteps >= backstopSeconds) {
+                TerminateProcess(GetCurrentProcess(), static_cast<UINT>(blocked));
+            }
+            usedAtStep = used;
+            sinceStepMs = 0;
+        }
+        Sleep(pollMs);
+    }
 }
 
 }  // namespace
@@ -149,12 +232,17 @@ int run(int argc, char** argv) {
     // touches nothing.
     if (!work.package || !answer || GetFileType(work.package) != FILE_TYPE_DISK ||
         GetFileType(answer) != FILE_TYPE_PIPE) {
-        return 2;
+        return notStartedByTool;
+    }
+    const UniqueHandle watchdog(CreateThread(nullptr, 64 << 10, watch, nullptr,
+                                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!watchdog) {
+        return cannotAnswer;
     }
     const UniqueHandle reader(CreateThread(nullptr, ReaderProcess::stackSize, readPackage, &work,
                                            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!reader || WaitForSingleObject(reader.get(), INFINITE) != WAIT_OBJECT_0) {
-        return 1;
+        return cannotAnswer;
     }
     if (work.status != 0) {
         return work.status;
@@ -166,7 +254,7 @@ int run(int argc, char** argv) {
         if (!WriteFile(answer, work.answer.data() + done, static_cast<DWORD>(piece), &wrote,
                        nullptr) ||
             wrote == 0) {
-            return 1;
+            return cannotAnswer;
         }
         done += wrote;
     }
