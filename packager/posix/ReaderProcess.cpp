@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Descriptor.h"
+#include "FactsWire.h"
 #include "ReaderMode.h"
 #include "ReaderOutcome.h"
 #include "SystemError.h"
@@ -39,9 +40,6 @@ std::string& program() {
     static std::string path = "/proc/self/exe";
     return path;
 }
-
-// An answer can be no larger than the reader's whole memory.
-const std::size_t answerLimit = static_cast<std::size_t>(memoryLimit);
 
 [[noreturn]] void cannotStart(const std::string& label, int error) {
     throw ToolError("cannot start the installer library to read " + label + ": " +
@@ -207,7 +205,7 @@ PackageFacts read(int fd, const std::string& label) {
         if (got <= 0) {
             break;
         }
-        if (answer.size() + static_cast<std::size_t>(got) > answerLimit) {
+        if (answer.size() + static_cast<std::size_t>(got) > FactsWire::maxAnswerBytes) {
             tooLong = true;
             break;
         }
