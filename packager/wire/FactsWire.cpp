@@ -143,9 +143,10 @@ std::string overLimit(const PackageFacts& facts) {
         size += 4 + file.name.size() + 8 + 8;
     }
     if (size > maxAnswerBytes) {
-        return std::to_string(d.files.size()) + " files and " + std::to_string(d.media.size()) +
-               " media in " + std::to_string(size) + " bytes, more than " +
-               std::to_string(maxAnswerBytes);
+        return "an answer of " + std::to_string(size) + " bytes (" +
+               std::to_string(d.files.size()) + " File rows, " + std::to_string(d.media.size()) +
+               " Media rows, an icon of " + std::to_string(facts.icon.size()) +
+               " bytes), more than " + std::to_string(maxAnswerBytes);
     }
     return std::string();
 }
