@@ -292,7 +292,7 @@ std::vector<Finding> run(const Package& package, const std::string& owner,
         if (isUncompressed(details, file.attributes)) {
             findings.push_back(
                 {true, "uncompressed-files",
-                 owner + " installs the file " + quoted(longName(file.name)) +
+                 owner + " installs the file " + quoted(FactsWitness::shown(longName(file.name))) +
                      " uncompressed from beside it, which a setup program does not carry: "
                      "compress its files into an embedded cabinet (WiX: Compressed=\"yes\" on "
                      "Package and EmbedCab=\"yes\" on Media; msitools: word count 2 in the "

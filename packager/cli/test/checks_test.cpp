@@ -160,6 +160,12 @@ TEST(PackageChecks, FindTheCabinetOfEveryFileAsTheInstallerDoes) {
          {{2, "#b.cab", 4, true}, {1, "", 9, false}},
          {four},
          {"!compressed-without-cabinet"}},
+        // Names as a hostile package gives them stay on the one line.
+        {"names with line breaks",
+         {{1, "#a\nb.cab", 1, false}, {2, "c\r\n.cab", 2, false}},
+         {{"X|x\ny", 0x2000, 3}},
+         {"!external-cabinet", "!embedded-cabinet-missing", "!uncompressed-files",
+          "!file-without-media"}},
         {"uncompressed from no cabinet",
          {{1, "", 4, false}},
          {{"X|x", 0x2000, 1}},
