@@ -31,17 +31,27 @@ std::vector<PackageChecks::Finding> findingsOf(const PackageReport& report) {
 }  // namespace
 
 int run(const std::vector<std::string>& args) {
-    const CommandLine line(args, {}, CommandOutput::flags());
+    std::vector<std::string> flags = CommandOutput::flags();
+    flags.push_back("--strict");
+    const CommandLine line(args, {}, flags);
+    // For jobs that take a warning for a failure: it fails the check as a
+    // refusal does, reported the same way.
+    const bool strict = line.flag("--strict");
     int status = 0;
     ReadCommands::examine(line.file(), [&](const PackageReport& report) {
         const std::vector<PackageChecks::Finding> findings = findingsOf(report);
         std::string firstRefusal;
+        std::string firstWarning;
         for (const PackageChecks::Finding& finding : findings) {
             ToolPlatform::printErr(std::string("brumlet: ") + (finding.refusal ? "" : "warning: ") +
                                    finding.message);
-            if (finding.refusal && firstRefusal.empty()) {
-                firstRefusal = finding.message;
+            std::string& first = finding.refusal ? firstRefusal : firstWarning;
+            if (first.empty()) {
+                first = finding.message;
             }
+        }
+        if (firstRefusal.empty() && strict) {
+            firstRefusal = firstWarning;
         }
         status = firstRefusal.empty() ? 0 : 1;
         if (line.flag("--json")) {

@@ -1,13 +1,26 @@
 #include "Package.h"
 
 #include "CompoundFile.h"
+#include "FactsWire.h"
+#include "FactsWitness.h"
 #include "FormatError.h"
 #include "InputFile.h"
 #include "InstallerTables.h"
+#include "PackageDatabase.h"
 #include "ProductCode.h"
 #include "ToolError.h"
 
-Package Package::fromFacts(PackageFacts facts, std::uint64_t size, const std::string& owner) {
+PackageFacts Package::readFacts(const std::uint8_t* data, std::uint64_t size,
+                                const std::string& subject) {
+    try {
+        return image::PackageDatabase::read(data, size);
+    } catch (const image::FormatError& e) {
+        throw ToolError(subject + " is a damaged installer database: " + e.what());
+    }
+}
+
+Package Package::fromFacts(PackageFacts facts, std::uint64_t size, const std::string& owner,
+                           const std::function<PackageFacts()>& witness) {
     Package package;
     if (facts.productCode.empty()) {
         throw ToolError(owner + " has no ProductCode property");
@@ -17,6 +30,13 @@ Package Package::fromFacts(PackageFacts facts, std::uint64_t size, const std::st
         throw ToolError(owner + " has a ProductCode that is no GUID: " +
                         quoted(ProductCode::visible(facts.productCode)));
     }
+    // The witness must be able to answer with the same facts; what it cannot
+    // is refused before it starts, in the core's words, not as its failure.
+    const std::string over = FactsWire::overLimit(facts);
+    if (!over.empty()) {
+        throw ToolError(owner + " holds more than the installer library may answer: " + over);
+    }
+    FactsWitness::compare(facts, witness(), owner);
     package.productCode = ProductCode::canonical(facts.productCode);
     package.facts = std::move(facts);
     package.size = size;
@@ -54,11 +74,13 @@ Package Package::read(const InputFile& file) {
     const std::string& path = file.path();
     requireInstallerDatabase(file.data(), file.size(), quoted(path));
     const std::string owner = "package " + quoted(path);
-    return fromFacts(PackageReader::read(file, owner), file.size(), owner);
+    return fromFacts(readFacts(file.data(), file.size(), quoted(path)), file.size(), owner,
+                     [&] { return PackageReader::read(file, owner); });
 }
 
 Package Package::readEmbedded(const InputFile& setup, std::uint64_t offset, std::uint64_t size) {
     const std::string subject = "the package inside " + quoted(setup.path());
     requireInstallerDatabase(setup.data() + offset, size, subject);
-    return fromFacts(PackageReader::read(setup, offset, size, subject), size, subject);
+    return fromFacts(readFacts(setup.data() + offset, size, subject), size, subject,
+                     [&] { return PackageReader::read(setup, offset, size, subject); });
 }

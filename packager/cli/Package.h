@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "PackageReader.h"
@@ -8,11 +9,10 @@
 class InputFile;
 
 // An installer package the tool has checked: a compound file whose class is
-// that of an installer database, which the installer library read, with a
-// product code in the braced form. Each check fails with one line naming the
-// package: `subject` as it stands before "is ..." ("'app.msi'", "the
-// package inside 'app-setup.exe'") and `owner` before "has ..." ("package
-// 'app.msi'").
+// that of an installer database, whose facts the image core read and the
+// installer library read the same, with a product code in the braced form. Each check fails with
+// one line naming the package: `subject` as it stands before "is ..." ("'app.msi'", "the package
+// inside 'app-setup.exe'") and `owner` before "has ..." ("package 'app.msi'").
 struct Package {
     PackageFacts facts;
     // Braced, upper case: what the setup program carries.
@@ -30,6 +30,13 @@ struct Package {
     // The package at [offset, offset + size) inside a setup program.
     static Package readEmbedded(const InputFile& setup, std::uint64_t offset, std::uint64_t size);
 
-    // What the library read of a package already checked, checked in turn.
-    static Package fromFacts(PackageFacts facts, std::uint64_t size, const std::string& owner);
+    // The image core's reading of bytes that requireInstallerDatabase passed.
+    static PackageFacts readFacts(const std::uint8_t* data, std::uint64_t size,
+                                  const std::string& subject);
+
+    // The facts the core read, checked, then witnessed: `witness` has the
+    // installer library read the same bytes (PackageReader::read), and any
+    // fact it reads otherwise is a refusal.
+    static Package fromFacts(PackageFacts facts, std::uint64_t size, const std::string& owner,
+                             const std::function<PackageFacts()>& witness);
 };

@@ -1,7 +1,9 @@
 #include "PackageChecks.h"
 
 #include <algorithm>
+#include <set>
 
+#include "FactsWitness.h"
 #include "ToolError.h"
 #include "ToolPaths.h"
 
@@ -17,6 +19,39 @@ const std::int64_t fileCompressed = 0x4000;
 
 // Below this the installer refuses any 64-bit package (status 1620).
 const std::int64_t least64BitInstaller = 200;
+
+// A hint names this many cabinets or files, then how many more there are.
+const std::size_t namesListed = 3;
+// Beyond this many cabinets the command to embed them is no line to paste.
+const std::size_t cabinetsInCommand = 8;
+
+// "'a', 'b', 'c' and 2 more": the first names of `total`.
+std::string listOf(const std::vector<std::string>& first, std::size_t total) {
+    std::string list;
+    for (std::size_t i = 0; i < first.size() && i < namesListed; ++i) {
+        list += (i == 0 ? "" : ", ") + quoted(FactsWitness::shown(first[i]));
+    }
+    if (total > namesListed) {
+        list += " and " + std::to_string(total - namesListed) + " more";
+    }
+    return list;
+}
+
+std::string listOf(const std::vector<std::string>& names) {
+    return listOf(names, names.size());
+}
+
+// The names in their first order, each once.
+std::vector<std::string> uniqueNames(const std::vector<const std::string*>& names) {
+    std::vector<std::string> unique;
+    std::set<std::string> seen;
+    for (const std::string* name : names) {
+        if (seen.insert(*name).second) {
+            unique.push_back(*name);
+        }
+    }
+    return unique;
+}
 
 std::string templatePlatform(const PackageDetails& details) {
     const std::string& text = details.summaryTemplate;
@@ -54,14 +89,15 @@ bool hasLowerCaseDigit(const std::string& text) {
     return false;
 }
 
-std::vector<PackageDetails::Media> externalMedia(const PackageDetails& details) {
-    std::vector<PackageDetails::Media> external;
+// The cabinets beside the package, each once.
+std::vector<std::string> externalCabinets(const PackageDetails& details) {
+    std::vector<const std::string*> names;
     for (const PackageDetails::Media& media : details.media) {
         if (!media.cabinet.empty() && media.cabinet[0] != '#') {
-            external.push_back(media);
+            names.push_back(&media.cabinet);
         }
     }
-    return external;
+    return uniqueNames(names);
 }
 
 // The word as a POSIX shell reads it back; paths are always quoted, as the
@@ -88,52 +124,128 @@ std::string shellWord(const std::string& word, bool path) {
 
 // The msitools command that embeds the cabinets, taken from beside the
 // package, into it; empty where no such command can be written: a name
-// holding a quote or a control character cannot stand in its query.
-std::string embedCommand(const std::vector<PackageDetails::Media>& external,
-                         const std::string& path) {
-    if (path.empty()) {
+// holding a quote or a control character cannot stand in its query, and too
+// many make no command to paste.
+std::string embedCommand(const std::vector<std::string>& cabinets, const std::string& path) {
+    if (path.empty() || cabinets.size() > cabinetsInCommand) {
         return std::string();
     }
     const std::string folder = path.substr(0, path.size() - ToolPaths::nameOf(path).size());
     std::string command = "msibuild " + shellWord(path, true);
-    std::vector<std::string> added;
-    for (const PackageDetails::Media& media : external) {
-        for (const char c : media.cabinet) {
+    for (const std::string& cabinet : cabinets) {
+        for (const char c : cabinet) {
             if (c == '\'' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                 return std::string();
             }
         }
-        if (std::find(added.begin(), added.end(), media.cabinet) == added.end()) {
-            command += " -a " + shellWord(media.cabinet, false) + " " +
-                       shellWord(folder + media.cabinet, true);
-            added.push_back(media.cabinet);
-        }
+        command += " -a " + shellWord(cabinet, false) + " " + shellWord(folder + cabinet, true);
     }
-    for (const PackageDetails::Media& media : external) {
-        command += " -q " + shellWord("UPDATE Media SET Cabinet='#" + media.cabinet +
-                                          "' WHERE DiskId=" + std::to_string(media.diskId),
+    for (const std::string& cabinet : cabinets) {
+        command += " -q " + shellWord("UPDATE Media SET Cabinet='#" + cabinet +
+                                          "' WHERE Cabinet='" + cabinet + "'",
                                       false);
     }
     return command;
 }
 
-std::string externalCabinetHint(const std::vector<PackageDetails::Media>& external,
-                                const std::string& owner, const std::string& path) {
-    std::string names;
-    std::vector<std::string> listed;
-    for (const PackageDetails::Media& media : external) {
-        if (std::find(listed.begin(), listed.end(), media.cabinet) == listed.end()) {
-            names += (listed.empty() ? "" : ", ") + quoted(media.cabinet);
-            listed.push_back(media.cabinet);
-        }
-    }
-    const bool one = listed.size() == 1;
+std::string externalCabinetHint(const std::vector<std::string>& cabinets, const std::string& owner,
+                                const std::string& path) {
+    const bool one = cabinets.size() == 1;
     // The command comes last, so that it can be taken to the end of the line.
-    std::string hint = owner + " installs from the cabinet" + (one ? " " : "s ") + names +
+    std::string hint = owner + " installs from the cabinet" + (one ? " " : "s ") +
+                       listOf(cabinets) +
                        " beside it, which a setup program does not carry: embed " +
                        (one ? "it" : "them") + " with WiX's <Media ... EmbedCab=\"yes\">";
-    const std::string command = embedCommand(external, path);
+    const std::string command = embedCommand(cabinets, path);
     return command.empty() ? hint : hint + ", or run: " + command;
+}
+
+// "#name" rows whose stream the package does not hold under exactly that
+// name: Windows Installer looks for no other.
+void requireEmbeddedCabinets(const PackageDetails& details, const std::string& owner,
+                             std::vector<Finding>& findings) {
+    std::vector<const std::string*> missing;
+    for (const PackageDetails::Media& media : details.media) {
+        if (!media.cabinet.empty() && media.cabinet[0] == '#' && !media.streamFound) {
+            missing.push_back(&media.cabinet);
+        }
+    }
+    if (missing.empty()) {
+        return;
+    }
+    const std::vector<std::string> names = uniqueNames(missing);
+    findings.push_back(
+        {true, "embedded-cabinet-missing",
+         owner + " installs from the embedded cabinet" + (names.size() == 1 ? " " : "s ") +
+             listOf(names) +
+             " but holds no stream of exactly that name, the only one Windows Installer "
+             "takes: embed the cabinet under the name the Media table's Cabinet column gives "
+             "(after its '#'), or give there the stream's exact name"});
+}
+
+// Where Windows Installer looks for a file: the first Media row by DiskId
+// whose LastSequence is not below the file's Sequence. Compressed files need
+// that row's cabinet; a file that no row covers cannot install.
+void requireMediaForFiles(const PackageDetails& details, const std::string& owner,
+                          std::vector<Finding>& findings) {
+    std::vector<const PackageDetails::Media*> media;
+    for (const PackageDetails::Media& row : details.media) {
+        media.push_back(&row);
+    }
+    std::stable_sort(media.begin(), media.end(),
+                     [](const auto* a, const auto* b) { return a->diskId < b->diskId; });
+    // The greatest LastSequence up to each row: the first row that covers a
+    // sequence is the first whose running greatest reaches it.
+    std::vector<std::int64_t> reach;
+    for (const PackageDetails::Media* row : media) {
+        reach.push_back(reach.empty() ? row->lastSequence
+                                      : std::max(reach.back(), row->lastSequence));
+    }
+    std::vector<const std::string*> uncovered;
+    std::vector<const std::string*> withoutCabinet;
+    std::int64_t lowestUncovered = 0;
+    for (const PackageDetails::File& file : details.files) {
+        const auto at = std::lower_bound(reach.begin(), reach.end(), file.sequence);
+        if (at == reach.end()) {
+            lowestUncovered =
+                uncovered.empty() ? file.sequence : std::min(lowestUncovered, file.sequence);
+            uncovered.push_back(&file.name);
+        } else if (media[static_cast<std::size_t>(at - reach.begin())]->cabinet.empty() &&
+                   !isUncompressed(details, file.attributes)) {
+            withoutCabinet.push_back(&file.name);
+        }
+    }
+    // The long names of the first files, for the message.
+    const auto longNames = [](const std::vector<const std::string*>& names) {
+        std::vector<std::string> first;
+        for (std::size_t i = 0; i < names.size() && i < namesListed; ++i) {
+            first.push_back(longName(*names[i]));
+        }
+        return listOf(first, names.size());
+    };
+    if (!uncovered.empty()) {
+        const std::string covered =
+            reach.empty() ? std::string("it has no Media row")
+                          : "no LastSequence reaches beyond " + std::to_string(reach.back());
+        findings.push_back(
+            {true, "file-without-media",
+             owner + " installs the file" + (uncovered.size() == 1 ? " " : "s ") +
+                 longNames(uncovered) +
+                 (uncovered.size() == 1 ? " (Sequence " : " (from Sequence ") +
+                 std::to_string(lowestUncovered) + ") that no Media row covers (" + covered +
+                 "): add a Media row, or raise a LastSequence to the greatest file Sequence "
+                 "(WiX: a <Media> for every file's DiskId)"});
+    }
+    if (!withoutCabinet.empty()) {
+        findings.push_back(
+            {true, "compressed-without-cabinet",
+             owner + " installs the compressed file" + (withoutCabinet.size() == 1 ? " " : "s ") +
+                 longNames(withoutCabinet) +
+                 " from a Media row without a cabinet: name the embedded cabinet that holds " +
+                 (withoutCabinet.size() == 1 ? "it" : "them") +
+                 " in that row's Cabinet column (WiX: <Media ... Cabinet=\"x.cab\" "
+                 "EmbedCab=\"yes\">)"});
+    }
 }
 
 }  // namespace
@@ -171,15 +283,16 @@ std::vector<Finding> run(const Package& package, const std::string& owner,
                          const std::string& path) {
     const PackageDetails& details = package.facts.details;
     std::vector<Finding> findings;
-    const std::vector<PackageDetails::Media> external = externalMedia(details);
+    const std::vector<std::string> external = externalCabinets(details);
     if (!external.empty()) {
         findings.push_back({true, "external-cabinet", externalCabinetHint(external, owner, path)});
     }
+    requireEmbeddedCabinets(details, owner, findings);
     for (const PackageDetails::File& file : details.files) {
         if (isUncompressed(details, file.attributes)) {
             findings.push_back(
                 {true, "uncompressed-files",
-                 owner + " installs the file " + quoted(longName(file.name)) +
+                 owner + " installs the file " + quoted(FactsWitness::shown(longName(file.name))) +
                      " uncompressed from beside it, which a setup program does not carry: "
                      "compress its files into an embedded cabinet (WiX: Compressed=\"yes\" on "
                      "Package and EmbedCab=\"yes\" on Media; msitools: word count 2 in the "
@@ -187,6 +300,7 @@ std::vector<Finding> run(const Package& package, const std::string& owner,
             break;
         }
     }
+    requireMediaForFiles(details, owner, findings);
     if (is64Bit(details) && details.pageCount < least64BitInstaller) {
         const std::string asked = details.pageCount < 0
                                       ? "no installer version"
@@ -197,6 +311,15 @@ std::vector<Finding> run(const Package& package, const std::string& owner,
                                 ", which cannot install 64-bit packages (status 1620): set "
                                 "InstallerVersion=\"200\" or higher (WiX: on Package; "
                                 "msitools: the Summary Information's page count)"});
+    }
+    if (details.components64Bit > 0 && architecture(details) == "x86") {
+        findings.push_back(
+            {false, "64-bit-components-in-x86-package",
+             owner + " has " + std::to_string(details.components64Bit) + " 64-bit component" +
+                 (details.components64Bit == 1 ? "" : "s") +
+                 " but is for x86: it installs, but Windows puts ProgramFiles64Folder's files "
+                 "under ProgramFilesFolder and writes the 32-bit registry view: build it for "
+                 "x64 (wixl -a x64, WiX: Platform=\"x64\")"});
     }
     if (hasLowerCaseDigit(package.facts.productCode)) {
         findings.push_back({false, "product-code-case",

@@ -47,10 +47,14 @@ public:
     // (extract: the output it writes, or a file found to hold them already):
     // the check of the bytes, then the copy read.
     void checkPackage() const;
+    // The core reads the bytes inside the setup program; the library, as
+    // witness, the copy that holds them.
     template <class Copy>
     Package readCopy(const Copy& copy) const {
-        return Package::fromFacts(PackageReader::read(copy, packageSubject()), package.size(),
-                                  packageSubject());
+        const std::string subject = packageSubject();
+        return Package::fromFacts(Package::readFacts(package.data(), package.size(), subject),
+                                  package.size(), subject,
+                                  [&] { return PackageReader::read(copy, subject); });
     }
     bool matches(const Package& inside) const;
     // Raises a ToolError unless the package's product code is the embedded one.

@@ -17,6 +17,13 @@ using GlibOwners::Object;
 using LibmsiRows::fieldText;
 using LibmsiRows::select;
 
+const std::int64_t component64Bit = 0x100;
+
+// A null field reads as 0, as the installer reads it.
+std::int64_t number(LibmsiRecord* record, guint field) {
+    return libmsi_record_is_null(record, field) ? 0 : libmsi_record_get_int(record, field);
+}
+
 std::int64_t summaryNumber(LibmsiSummaryInfo* info, LibmsiProperty property) {
     GError* raw = nullptr;
     const LibmsiPropertyType type = libmsi_summary_info_get_property_type(info, property, &raw);
@@ -47,21 +54,27 @@ PackageDetails read(LibmsiDatabase* db) {
             }
         }
     });
-    select(db, "SELECT `DiskId`, `Cabinet` FROM `Media` ORDER BY `DiskId`", nullptr,
+    select(db, "SELECT `DiskId`, `Cabinet`, `LastSequence` FROM `Media` ORDER BY `DiskId`", nullptr,
            [&](LibmsiRecord* record) {
                PackageDetails::Media media;
-               media.diskId = libmsi_record_get_int(record, 1);
+               media.diskId = number(record, 1);
                media.cabinet = fieldText(record, 2);
+               media.lastSequence = number(record, 3);
                details.media.push_back(media);
            });
-    select(db, "SELECT `FileName`, `Attributes` FROM `File` ORDER BY `Sequence`", nullptr,
-           [&](LibmsiRecord* record) {
+    select(db, "SELECT `FileName`, `Attributes`, `Sequence` FROM `File` ORDER BY `Sequence`",
+           nullptr, [&](LibmsiRecord* record) {
                PackageDetails::File file;
                file.name = fieldText(record, 1);
-               file.attributes =
-                   libmsi_record_is_null(record, 2) ? 0 : libmsi_record_get_int(record, 2);
+               file.attributes = number(record, 2);
+               file.sequence = number(record, 3);
                details.files.push_back(file);
            });
+    select(db, "SELECT `Attributes` FROM `Component`", nullptr, [&](LibmsiRecord* record) {
+        if (number(record, 1) & component64Bit) {
+            ++details.components64Bit;
+        }
+    });
 
     GError* raw = nullptr;
     const Object<LibmsiSummaryInfo> info(libmsi_summary_info_new(db, 0, &raw));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Descriptor.h"
+#include "FactsWire.h"
 #include "ReaderMode.h"
 #include "ReaderOutcome.h"
 #include "SystemError.h"
@@ -52,9 +53,6 @@ std::string foundProgram() {
     return access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0 ? installed
                                                                                      : beside;
 }
-
-// An answer can be no larger than the reader's whole memory.
-const std::size_t answerLimit = static_cast<std::size_t>(memoryLimit);
 
 [[noreturn]] void cannotStart(const std::string& label, int error) {
     throw ToolError("cannot start the installer library to read " + label + ": " +
@@ -326,14 +324,14 @@ PackageFacts read(int fd, const std::string& label) {
         if (got <= 0) {
             break;
         }
-        if (answer.size() + static_cast<std::size_t>(got) > answerLimit) {
+        if (answer.size() + static_cast<std::size_t>(got) > FactsWire::maxAnswerBytes) {
             tooLong = true;
             break;
         }
         // Grown by doubling, but never past the cap: what the tool holds
         // for an answer is the cap at most.
         if (answer.capacity() < answer.size() + static_cast<std::size_t>(got)) {
-            answer.reserve(std::min(answerLimit, std::max(answer.size() + got, 2 * answer.size())));
+            answer.reserve(std::min(FactsWire::maxAnswerBytes, std::max(answer.size() + got, 2 * answer.size())));
         }
         answer.insert(answer.end(), buffer, buffer + got);
     }

@@ -17,6 +17,14 @@ const UINT wordCountId = 15;
 const UINT stringType = 30;  // VT_LPSTR
 const UINT numberType = 3;   // VT_I4
 
+const std::int64_t component64Bit = 0x100;
+
+// Read as text: a null field is no number but no failure either, and reads
+// as 0, as the installer reads it.
+std::int64_t number(const msi::DatabaseRecord& record, UINT field) {
+    return std::wcstoll(record.getString(field).c_str(), nullptr, 10);
+}
+
 // Every row of a query; nothing when the installer refuses it (a package
 // without the table).
 void select(const msi::Database& db, const wchar_t* sql,
@@ -87,21 +95,27 @@ PackageDetails read(const msi::Database& db) {
     details.upgradeCode = WinTool::utf8(db.getProperty(std::nothrow, L"UpgradeCode"));
     details.allUsers = WinTool::utf8(db.getProperty(std::nothrow, L"ALLUSERS"));
     details.installPerUser = WinTool::utf8(db.getProperty(std::nothrow, L"MSIINSTALLPERUSER"));
-    select(db, L"SELECT `DiskId`, `Cabinet` FROM `Media` ORDER BY `DiskId`",
+    select(db, L"SELECT `DiskId`, `Cabinet`, `LastSequence` FROM `Media` ORDER BY `DiskId`",
            [&](const msi::DatabaseRecord& record) {
                PackageDetails::Media media;
-               media.diskId = std::wcstoll(record.getString(1).c_str(), nullptr, 10);
+               media.diskId = number(record, 1);
                media.cabinet = WinTool::utf8(record.getString(2));
+               media.lastSequence = number(record, 3);
                details.media.push_back(media);
            });
-    select(db, L"SELECT `FileName`, `Attributes` FROM `File` ORDER BY `Sequence`",
+    select(db, L"SELECT `FileName`, `Attributes`, `Sequence` FROM `File` ORDER BY `Sequence`",
            [&](const msi::DatabaseRecord& record) {
                PackageDetails::File file;
                file.name = WinTool::utf8(record.getString(1));
-               // Read as text: a null field is no number but no failure either.
-               file.attributes = std::wcstoll(record.getString(2).c_str(), nullptr, 10);
+               file.attributes = number(record, 2);
+               file.sequence = number(record, 3);
                details.files.push_back(file);
            });
+    select(db, L"SELECT `Attributes` FROM `Component`", [&](const msi::DatabaseRecord& record) {
+        if (number(record, 1) & component64Bit) {
+            ++details.components64Bit;
+        }
+    });
     try {
         readSummary(db, details);
     } catch (const std::runtime_error&) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "FactsWire.h"
 #include "ReaderMode.h"
 #include "ReaderOutcome.h"
 #include "ToolError.h"
@@ -288,7 +289,7 @@ PackageFacts read(HANDLE file, const std::string& label) {
             got == 0) {
             break;
         }
-        if (answer.size() + got > memoryLimit) {
+        if (answer.size() + got > FactsWire::maxAnswerBytes) {
             tooLong = true;
             TerminateJobObject(job.get(), 1);
             break;

@@ -2,16 +2,24 @@
 
 namespace FactsWire {
 
-// The reader's whole memory for now: the answer may hold all it could read.
-const std::size_t maxAnswerBytes = std::size_t(512) << 20;
-
+// What real packages send: a file row takes about 60 bytes here (a name of
+// some 40, its length, attributes and sequence), and the biggest packages
+// hold 30,000 to 50,000 files, 3 MiB; an icon of every size is rarely over
+// 1 MiB. Twice that is room to spare, and all the tool holds of an answer,
+// whatever a reader led astray sends.
+const std::size_t maxAnswerBytes = std::size_t(8) << 20;
+// Far beyond any value a package means; a flood is refused field by field.
+const std::size_t maxTextBytes = std::size_t(64) << 10;
+// 255 UTF-16 units take at most 765 bytes in UTF-8, with the short name and
+// its bar 778.
+const std::size_t maxNameBytes = 1024;
 
 namespace {
 
 // "BRF" and the form's version, then 'F' (facts) or 'R' (refusal). Numbers
 // are little-endian; a text or byte string is its 32-bit length and bytes; a
 // list is its 32-bit count and items.
-const std::uint8_t magic[4] = {'B', 'R', 'F', 1};
+const std::uint8_t magic[4] = {'B', 'R', 'F', 2};
 const std::uint8_t factsKind = 'F';
 const std::uint8_t refusalKind = 'R';
 
@@ -67,8 +75,13 @@ public:
         }
         return static_cast<std::size_t>(n);
     }
-    std::string text() {
+    // `what` names the field when it is longer than `limit` bytes.
+    std::string text(const char* what, std::size_t limit = maxTextBytes) {
         const std::size_t n = count(1);
+        if (n > limit) {
+            throw Malformed(std::string("a ") + what + " of " + std::to_string(n) +
+                            " bytes, more than " + std::to_string(limit));
+        }
         std::string s(reinterpret_cast<const char*>(at), n);
         take(n);
         return s;
@@ -102,6 +115,42 @@ private:
 
 }  // namespace
 
+std::string overLimit(const PackageFacts& facts) {
+    const PackageDetails& d = facts.details;
+    // The answer's size, added up as encode() writes it.
+    std::uint64_t size = sizeof(magic) + 1 + 4 + facts.icon.size() + 8 + 8 + 4 + 4 + 8;
+    for (const std::string* s :
+         {&facts.productCode, &facts.productName, &facts.productVersion, &facts.manufacturer,
+          &facts.iconName, &d.upgradeCode, &d.allUsers, &d.installPerUser, &d.summaryTemplate}) {
+        if (s->size() > maxTextBytes) {
+            return "a property value of " + std::to_string(s->size()) + " bytes, more than " +
+                   std::to_string(maxTextBytes);
+        }
+        size += 4 + s->size();
+    }
+    for (const PackageDetails::Media& media : d.media) {
+        if (media.cabinet.size() > maxNameBytes) {
+            return "a cabinet name of " + std::to_string(media.cabinet.size()) +
+                   " bytes, more than " + std::to_string(maxNameBytes);
+        }
+        size += 8 + 4 + media.cabinet.size() + 8;
+    }
+    for (const PackageDetails::File& file : d.files) {
+        if (file.name.size() > maxNameBytes) {
+            return "a file name of " + std::to_string(file.name.size()) + " bytes, more than " +
+                   std::to_string(maxNameBytes);
+        }
+        size += 4 + file.name.size() + 8 + 8;
+    }
+    if (size > maxAnswerBytes) {
+        return "an answer of " + std::to_string(size) + " bytes (" +
+               std::to_string(d.files.size()) + " File rows, " + std::to_string(d.media.size()) +
+               " Media rows, an icon of " + std::to_string(facts.icon.size()) +
+               " bytes), more than " + std::to_string(maxAnswerBytes);
+    }
+    return std::string();
+}
+
 std::vector<std::uint8_t> encode(const PackageFacts& facts) {
     Writer out(factsKind);
     for (const std::string* s : {&facts.productCode, &facts.productName, &facts.productVersion,
@@ -120,12 +169,15 @@ std::vector<std::uint8_t> encode(const PackageFacts& facts) {
     for (const PackageDetails::Media& media : d.media) {
         out.number(static_cast<std::uint64_t>(media.diskId), 8);
         out.text(media.cabinet);
+        out.number(static_cast<std::uint64_t>(media.lastSequence), 8);
     }
     out.count(d.files.size());
     for (const PackageDetails::File& file : d.files) {
         out.text(file.name);
         out.number(static_cast<std::uint64_t>(file.attributes), 8);
+        out.number(static_cast<std::uint64_t>(file.sequence), 8);
     }
+    out.number(static_cast<std::uint64_t>(d.components64Bit), 8);
     return out.bytes;
 }
 
@@ -145,7 +197,7 @@ Answer decode(const std::uint8_t* data, std::size_t size) {
     Answer answer;
     const std::uint8_t kind = in.byte();
     if (kind == refusalKind) {
-        answer.refusal = in.text();
+        answer.refusal = in.text("refusal");
         if (answer.refusal.empty()) {
             throw Malformed("a refusal without words");
         }
@@ -158,25 +210,28 @@ Answer decode(const std::uint8_t* data, std::size_t size) {
     PackageFacts& facts = answer.facts;
     for (std::string* s : {&facts.productCode, &facts.productName, &facts.productVersion,
                            &facts.manufacturer, &facts.iconName}) {
-        *s = in.text();
+        *s = in.text("property value");
     }
     facts.icon = in.blob();
     PackageDetails& d = facts.details;
     for (std::string* s : {&d.upgradeCode, &d.allUsers, &d.installPerUser, &d.summaryTemplate}) {
-        *s = in.text();
+        *s = in.text("property value");
     }
     d.pageCount = static_cast<std::int64_t>(in.number(8));
     d.wordCount = static_cast<std::int64_t>(in.number(8));
-    d.media.resize(in.count(8 + 4));
+    d.media.resize(in.count(8 + 4 + 8));
     for (PackageDetails::Media& media : d.media) {
         media.diskId = static_cast<std::int64_t>(in.number(8));
-        media.cabinet = in.text();
+        media.cabinet = in.text("cabinet name", maxNameBytes);
+        media.lastSequence = static_cast<std::int64_t>(in.number(8));
     }
-    d.files.resize(in.count(4 + 8));
+    d.files.resize(in.count(4 + 8 + 8));
     for (PackageDetails::File& file : d.files) {
-        file.name = in.text();
+        file.name = in.text("file name", maxNameBytes);
         file.attributes = static_cast<std::int64_t>(in.number(8));
+        file.sequence = static_cast<std::int64_t>(in.number(8));
     }
+    d.components64Bit = static_cast<std::int64_t>(in.number(8));
     in.end();
     return answer;
 }

@@ -23,12 +23,21 @@ struct Answer {
 
 // The most an answer may hold; the tool reads no further.
 extern const std::size_t maxAnswerBytes;
+// The longest text an answer may hold: a property's value, the template.
+extern const std::size_t maxTextBytes;
+// The longest file or cabinet name, in UTF-8 (Windows takes 255 characters).
+extern const std::size_t maxNameBytes;
+
+// Why the facts do not fit in an answer ("a file name of 2000 bytes, more
+// than 1024"); empty when they do. What the tool read itself is measured with
+// it before a reader is asked to send the same.
+std::string overLimit(const PackageFacts& facts);
 
 std::vector<std::uint8_t> encode(const PackageFacts& facts);
 std::vector<std::uint8_t> encodeRefusal(const std::string& refusal);
 
-// What does not hold exactly one answer: a length beyond the bytes received,
-// an unknown kind, bytes after the end.
+// What does not hold exactly one answer: a length beyond the bytes received
+// or beyond its field's limit, an unknown kind, bytes after the end.
 class Malformed : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -20,6 +20,7 @@ struct Case {
     const char* productCode;
     // The findings' ids, refusals marked with '!'.
     std::vector<std::string> expected;
+    std::int64_t components64Bit = 0;
 };
 
 Package packageOf(const Case& c) {
@@ -30,14 +31,27 @@ Package packageOf(const Case& c) {
     d.summaryTemplate = c.summaryTemplate;
     d.pageCount = c.pageCount;
     d.wordCount = c.wordCount;
+    d.components64Bit = c.components64Bit;
+    // Each row covers every file, its embedded cabinet there.
     for (const std::string& cabinet : c.cabinets) {
-        d.media.push_back({static_cast<std::int64_t>(d.media.size() + 1), cabinet});
+        d.media.push_back({static_cast<std::int64_t>(d.media.size() + 1), cabinet, 100, true});
     }
     for (const std::int64_t attributes : c.fileAttributes) {
         const std::string n = std::to_string(d.files.size() + 1);
-        d.files.push_back({"FILE" + n + "|file " + n + ".txt", attributes});
+        d.files.push_back({"FILE" + n + "|file " + n + ".txt", attributes,
+                           static_cast<std::int64_t>(d.files.size() + 1)});
     }
     return package;
+}
+
+std::vector<std::string> idsOf(const Package& package) {
+    std::vector<std::string> ids;
+    for (const auto& finding : PackageChecks::run(package, "package 'p.msi'", "p.msi")) {
+        ids.push_back((finding.refusal ? "!" : "") + finding.id);
+        EXPECT_EQ(finding.message.rfind("package 'p.msi' ", 0), 0u) << finding.message;
+        EXPECT_EQ(finding.message.find('\n'), std::string::npos) << finding.message;
+    }
+    return ids;
 }
 
 const char* const upper = "{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}";
@@ -54,7 +68,15 @@ TEST(PackageChecks, FindWhatStopsAnInstallFromASetupProgram) {
          {0},
          upper,
          {"!external-cabinet"}},
-        {"media row without a cabinet", "Intel;1033", 200, 2, {""}, {0}, upper, {}},
+        {"media row without a cabinet", "Intel;1033", 200, 2, {""}, {}, upper, {}},
+        {"compressed files, no cabinet",
+         "Intel;1033",
+         200,
+         2,
+         {""},
+         {0},
+         upper,
+         {"!compressed-without-cabinet"}},
         {"uncompressed by attribute",
          "Intel;1033",
          200,
@@ -96,15 +118,64 @@ TEST(PackageChecks, FindWhatStopsAnInstallFromASetupProgram) {
          {0},
          "{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7e000}",
          {"!external-cabinet", "!uncompressed-files", "!installer-version", "product-code-case"}},
+        {"64-bit components in an x86 package",
+         "Intel;1033",
+         200,
+         2,
+         {},
+         {},
+         upper,
+         {"64-bit-components-in-x86-package"},
+         3},
+        {"64-bit components for x64", "x64;1033", 200, 2, {}, {}, upper, {}, 3},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> ids;
-        for (const auto& finding : PackageChecks::run(packageOf(c), "package 'p.msi'", "p.msi")) {
-            ids.push_back((finding.refusal ? "!" : "") + finding.id);
-            EXPECT_EQ(finding.message.rfind("package 'p.msi' ", 0), 0u) << finding.message;
-            EXPECT_EQ(finding.message.find('\n'), std::string::npos) << finding.message;
-        }
-        EXPECT_EQ(ids, c.expected) << c.what;
+        EXPECT_EQ(idsOf(packageOf(c)), c.expected) << c.what;
+    }
+}
+
+// Windows Installer takes a file from the first Media row by DiskId whose
+// LastSequence reaches the file's Sequence, and its cabinet by exact name.
+TEST(PackageChecks, FindTheCabinetOfEveryFileAsTheInstallerDoes) {
+    using Media = PackageDetails::Media;
+    using File = PackageDetails::File;
+    const File one{"ONE|one", 0, 1};
+    const File four{"FOUR|four", 0, 4};
+    const struct {
+        const char* what;
+        std::vector<Media> media;
+        std::vector<File> files;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"covered", {{1, "#a.cab", 1, true}, {2, "#b.cab", 4, true}}, {one, four}, {}},
+        {"no such stream", {{1, "#a.cab", 4, false}}, {one}, {"!embedded-cabinet-missing"}},
+        {"beyond every row", {{1, "#a.cab", 3, true}}, {one, four}, {"!file-without-media"}},
+        {"no Media row", {}, {one}, {"!file-without-media"}},
+        {"a row without a cabinet",
+         {{1, "#a.cab", 1, true}, {2, "", 4, false}},
+         {one, four},
+         {"!compressed-without-cabinet"}},
+        // The first row by DiskId, not the nearest LastSequence.
+        {"first row by DiskId",
+         {{2, "#b.cab", 4, true}, {1, "", 9, false}},
+         {four},
+         {"!compressed-without-cabinet"}},
+        // Names as a hostile package gives them stay on the one line.
+        {"names with line breaks",
+         {{1, "#a\nb.cab", 1, false}, {2, "c\r\n.cab", 2, false}},
+         {{"X|x\ny", 0x2000, 3}},
+         {"!external-cabinet", "!embedded-cabinet-missing", "!uncompressed-files",
+          "!file-without-media"}},
+        {"uncompressed from no cabinet",
+         {{1, "", 4, false}},
+         {{"X|x", 0x2000, 1}},
+         {"!uncompressed-files"}},
+    };
+    for (const auto& c : cases) {
+        Package package = packageOf({"", "Intel;1033", 200, 2, {}, {}, upper, {}});
+        package.facts.details.media = c.media;
+        package.facts.details.files = c.files;
+        EXPECT_EQ(idsOf(package), c.expected) << c.what;
     }
 }
 
@@ -131,26 +202,25 @@ TEST(PackageChecks, GiveTheCommandThatEmbedsExternalCabinets) {
         std::string end;
     } cases[] = {
         {"app.msi",
-         {{1, "#a.cab"}, {3, "ext.cab"}},
+         {{1, "#a.cab", 0, true}, {3, "ext.cab"}},
          wix + ", or run: msibuild 'app.msi' -a ext.cab 'ext.cab' -q \"UPDATE Media SET "
-               "Cabinet='#ext.cab' WHERE DiskId=3\""},
+               "Cabinet='#ext.cab' WHERE Cabinet='ext.cab'\""},
         // The cabinet is taken from beside the package, whatever quoting its
         // folder's name needs.
         {"/in here/it's.msi",
          {{2, "Data 1.cab"}},
          wix + ", or run: msibuild \"/in here/it's.msi\" -a 'Data 1.cab' '/in here/Data "
-               "1.cab' -q \"UPDATE Media SET Cabinet='#Data 1.cab' WHERE DiskId=2\""},
+               "1.cab' -q \"UPDATE Media SET Cabinet='#Data 1.cab' WHERE Cabinet='Data 1.cab'\""},
         {"/a/$x'.msi",
          {{1, "c.cab"}},
          wix + ", or run: msibuild '/a/$x'\\''.msi' -a c.cab '/a/c.cab' -q \"UPDATE Media "
-               "SET Cabinet='#c.cab' WHERE DiskId=1\""},
-        // One stream for a cabinet that two disks name.
+               "SET Cabinet='#c.cab' WHERE Cabinet='c.cab'\""},
+        // One stream and one query for a cabinet that many disks name.
         {"p.msi",
-         {{1, "x.cab"}, {2, "x.cab"}, {4, "y.cab"}},
+         {{1, "x.cab"}, {2, "x.cab"}, {4, "y.cab"}, {5, "x.cab"}},
          "embed them with WiX's <Media ... EmbedCab=\"yes\">, or run: msibuild 'p.msi' -a "
          "x.cab 'x.cab' -a y.cab 'y.cab' -q \"UPDATE Media SET Cabinet='#x.cab' WHERE "
-         "DiskId=1\" -q \"UPDATE Media SET Cabinet='#x.cab' WHERE DiskId=2\" -q \"UPDATE "
-         "Media SET Cabinet='#y.cab' WHERE DiskId=4\""},
+         "Cabinet='x.cab'\" -q \"UPDATE Media SET Cabinet='#y.cab' WHERE Cabinet='y.cab'\""},
         // No query can name it; and a package inside a setup program has no
         // file to run the command on.
         {"p.msi", {{1, "o'k.cab"}}, wix},
@@ -164,6 +234,33 @@ TEST(PackageChecks, GiveTheCommandThatEmbedsExternalCabinets) {
         ASSERT_EQ(findings.size(), 1u) << c.path;
         const std::string& message = findings[0].message;
         EXPECT_EQ(message.substr(message.find(": embed") + 2), c.end) << c.path;
+    }
+}
+
+// However many rows a package has, the hint is one short line.
+TEST(PackageChecks, NameAFewCabinetsAtMost) {
+    const struct {
+        std::size_t rows;
+        std::size_t names;
+        std::string listed;
+    } cases[] = {
+        {1000, 1, "cabinet 'c0.cab' beside it"},
+        {5, 5, "cabinets 'c0.cab', 'c1.cab', 'c2.cab' and 2 more beside it"},
+        {9, 9, "cabinets 'c0.cab', 'c1.cab', 'c2.cab' and 6 more beside it"},
+    };
+    for (const auto& c : cases) {
+        Package package = packageOf({"", "Intel;1033", 200, 2, {}, {}, upper, {}});
+        for (std::size_t i = 0; i < c.rows; ++i) {
+            package.facts.details.media.push_back(
+                {static_cast<std::int64_t>(i + 1), "c" + std::to_string(i % c.names) + ".cab"});
+        }
+        const auto findings = PackageChecks::run(package, "package 'p'", "p.msi");
+        ASSERT_EQ(findings.size(), 1u);
+        const std::string& message = findings[0].message;
+        EXPECT_NE(message.find(c.listed), std::string::npos) << message;
+        // The command names each cabinet once, and only up to a line's worth.
+        EXPECT_EQ(message.find("run: msibuild") == std::string::npos, c.names > 8) << message;
+        EXPECT_LT(message.size(), 1200u);
     }
 }
 

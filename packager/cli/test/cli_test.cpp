@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "ErrorOf.h"
 #include "FactsWire.h"
+#include "FactsWitness.h"
 #include "ProductCode.h"
 #include "ReaderOutcome.h"
 #include "ToolError.h"
@@ -135,6 +136,7 @@ PackageFacts sampleFacts() {
     facts.details.pageCount = 500;
     facts.details.media = {{1, "#a.cab", 3}, {-2, "", 0}};
     facts.details.files = {{"A~1.TXT|a.txt", 0x2000, 1}, {"b", -1, 2}};
+    facts.details.components64Bit = 7;
     return facts;
 }
 
@@ -152,9 +154,12 @@ TEST(FactsWire, GivesBackWhatItWasGiven) {
     ASSERT_EQ(back.details.media.size(), 2u);
     EXPECT_EQ(back.details.media[0].cabinet, "#a.cab");
     EXPECT_EQ(back.details.media[1].diskId, -2);
+    EXPECT_EQ(back.details.media[0].lastSequence, 3);
     ASSERT_EQ(back.details.files.size(), 2u);
     EXPECT_EQ(back.details.files[0].name, "A~1.TXT|a.txt");
     EXPECT_EQ(back.details.files[1].attributes, -1);
+    EXPECT_EQ(back.details.files[1].sequence, 2);
+    EXPECT_EQ(back.details.components64Bit, 7);
     EXPECT_EQ(errorOf([] {
                   ReaderOutcome::take(FactsWire::encodeRefusal("cannot be opened: no"),
                                       "the package inside 'a b'c.exe'");
@@ -186,6 +191,126 @@ TEST(FactsWire, RefusesEveryAnswerThatIsNotExactlyOne) {
             }).rfind("the installer library could not read 'a.msi' (it answered nonsense: ", 0),
             0u)
             << bytes.size();
+    }
+}
+
+// A field longer than any package means is refused as it is read, and the
+// tool measures its own reading by the same limits before it asks a reader.
+TEST(FactsWire, RefusesFieldsLongerThanAnyPackageMeans) {
+    const std::string name(FactsWire::maxNameBytes + 1, 'n');
+    const std::string text(FactsWire::maxTextBytes + 1, 't');
+    const struct {
+        void (*change)(PackageFacts&, const std::string&, const std::string&);
+        std::string reason;
+    } cases[] = {
+        {[](PackageFacts& f, const std::string&, const std::string& t) { f.productName = t; },
+         "a property value of 65537 bytes, more than 65536"},
+        {[](PackageFacts& f, const std::string&, const std::string& t) {
+             f.details.summaryTemplate = t;
+         },
+         "a property value of 65537 bytes, more than 65536"},
+        {[](PackageFacts& f, const std::string& n, const std::string&) {
+             f.details.files[1].name = n;
+         },
+         "a file name of 1025 bytes, more than 1024"},
+        {[](PackageFacts& f, const std::string& n, const std::string&) {
+             f.details.media[0].cabinet = n;
+         },
+         "a cabinet name of 1025 bytes, more than 1024"},
+    };
+    for (const auto& c : cases) {
+        PackageFacts facts = sampleFacts();
+        c.change(facts, name, text);
+        EXPECT_EQ(FactsWire::overLimit(facts), c.reason);
+        const std::vector<std::uint8_t> bytes = FactsWire::encode(facts);
+        EXPECT_EQ(errorOf([&] { FactsWire::decode(bytes.data(), bytes.size()); }), c.reason);
+    }
+    EXPECT_EQ(FactsWire::overLimit(sampleFacts()), "");
+    // 100,000 files of 100 bytes: far beyond the biggest real package.
+    PackageFacts many = sampleFacts();
+    many.details.files.assign(100000, {std::string(100, 'f'), 0, 1});
+    EXPECT_NE(FactsWire::overLimit(many).find("(100000 File rows, 2 Media rows"),
+              std::string::npos);
+    EXPECT_GT(FactsWire::encode(many).size(), FactsWire::maxAnswerBytes);
+}
+
+TEST(FactsWitness, RefusesEveryFactTheLibraryReadsOtherwise) {
+    const PackageFacts core = sampleFacts();
+    FactsWitness::compare(core, core, "package 'a.msi'");
+    // Rows in another order are the same rows.
+    PackageFacts reordered = core;
+    std::swap(reordered.details.files[0], reordered.details.files[1]);
+    std::swap(reordered.details.media[0], reordered.details.media[1]);
+    FactsWitness::compare(core, reordered, "package 'a.msi'");
+
+    const struct {
+        void (*change)(PackageFacts&);
+        std::string said;
+    } cases[] = {
+        {[](PackageFacts& f) { f.productCode = "{B}"; },
+         "ProductCode '{B}' in package 'a.msi' where the Property table holds "
+         "'{6C1E0A51-7B43-4F3C-9E0B-2D5A31C7E000}'"},
+        {[](PackageFacts& f) { f.productName = "Na"; },
+         "ProductName 'Na' in package 'a.msi' where the Property table holds 'Na\\u0000me'"},
+        {[](PackageFacts& f) { f.productVersion = "1"; }, "ProductVersion '1' in"},
+        {[](PackageFacts& f) { f.manufacturer = "M"; }, "Manufacturer 'M' in"},
+        {[](PackageFacts& f) { f.iconName = ""; }, "ARPPRODUCTICON '' in"},
+        {[](PackageFacts& f) { f.icon.pop_back(); },
+         "the icon 'icon.ico' as 3 bytes in package 'a.msi' where the Icon table holds 4 bytes"},
+        {[](PackageFacts& f) { f.icon[0] = 9; },
+         "the icon 'icon.ico' as 4 bytes in package 'a.msi' where the Icon table holds 4 "
+         "other bytes"},
+        {[](PackageFacts& f) { f.details.upgradeCode = "{V}"; }, "UpgradeCode '{V}' in"},
+        {[](PackageFacts& f) { f.details.allUsers = "1"; }, "ALLUSERS '1' in"},
+        {[](PackageFacts& f) { f.details.installPerUser = "1"; }, "MSIINSTALLPERUSER '1' in"},
+        {[](PackageFacts& f) { f.details.summaryTemplate = "Intel;1033"; },
+         "the template 'Intel;1033' in package 'a.msi' where the Summary Information holds "
+         "'x64;1033'"},
+        {[](PackageFacts& f) { f.details.pageCount = -1; },
+         "the page count none in package 'a.msi' where the Summary Information holds 500"},
+        {[](PackageFacts& f) { f.details.wordCount = 2; }, "the word count 2 in"},
+        {[](PackageFacts& f) { f.details.media.pop_back(); },
+         "1 Media rows in package 'a.msi' where the Media table holds 2"},
+        {[](PackageFacts& f) { f.details.media[0].diskId = 2; },
+         "DiskId 2 in Media row 2 of package 'a.msi' where the Media table holds 1"},
+        {[](PackageFacts& f) { f.details.media[0].cabinet = "#A.cab"; },
+         "Cabinet '#A.cab' in Media row 2 of"},
+        {[](PackageFacts& f) { f.details.media[0].lastSequence = 4; },
+         "LastSequence 4 in Media row 2 of"},
+        {[](PackageFacts& f) {
+             f.details.files.push_back({"c", 0, 3});
+         },
+         "3 File rows in package 'a.msi' where the File table holds 2"},
+        {[](PackageFacts& f) { f.details.files[1].sequence = 1; },
+         "Sequence 1 in File row 2 (by Sequence) of package 'a.msi' where the File table "
+         "holds 2"},
+        {[](PackageFacts& f) { f.details.files[0].name = "a.txt"; },
+         "FileName 'a.txt' in File row 1 (by Sequence) of"},
+        {[](PackageFacts& f) { f.details.files[0].attributes = 0; }, "Attributes 0 in File row 1"},
+        {[](PackageFacts& f) { f.details.components64Bit = 0; },
+         "0 64-bit components in package 'a.msi' where the Component table holds 7"},
+    };
+    for (const auto& c : cases) {
+        PackageFacts library = core;
+        c.change(library);
+        const std::string message =
+            errorOf([&] { FactsWitness::compare(core, library, "package 'a.msi'"); });
+        EXPECT_EQ(message.rfind("the installer library reads " + c.said, 0), 0u) << message;
+        EXPECT_EQ(message.substr(message.size() - 26), ": the package is ambiguous") << message;
+    }
+}
+
+TEST(FactsWitness, ShowsValuesCutAndVisible) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"{A}", "{A}"},
+        {"a\r\nb\x01", "a\\r\\nb\\u0001"},
+        {std::string(64, 'x'), std::string(64, 'x')},
+        {std::string(100000, 'x'), std::string(64, 'x') + "..."},
+        // Never inside a character: the euro sign at bytes 63 to 65 goes whole.
+        {std::string(63, 'x') + "\xE2\x82\xAC" + "y", std::string(63, 'x') + "..."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FactsWitness::shown(c.first), c.second);
     }
 }
 
