@@ -22,11 +22,12 @@ public:
 
 // Checks, in time and memory linear in the streams' sizes, that the system
 // streams exist, the string pool adds up to its data in a code page every
-// installer library reads alike, every table is listed once by its name and
-// every _Columns row names a table of _Tables, each table's column numbers run from 1 without
-// gaps or repeats, every column type is one the format defines, every string
-// reference lies inside the pool and every table's stream holds whole rows.
-// Raises DatabaseError with one line saying what is wrong where.
+// installer library reads alike, every table is listed once by its name,
+// every _Columns row names a table of _Tables, each table's column numbers
+// run from 1 without gaps or repeats, every column type is one the format
+// defines, every string reference lies inside the pool and every table's
+// stream holds whole rows (TableCatalogue). Raises DatabaseError with one
+// line saying what is wrong where.
 void check(const StreamSource& streams);
 
 // Stream names as a database stores them: two characters of [0-9A-Za-z._]
