@@ -28,12 +28,15 @@ Table-level changes (tables and columns as _Columns gives them):
   codepage:N             the string pool's code page
   setstr:OLD:NEW         a string's bytes (escapes give bytes) replaced
   dupstr:TABLE:KEY       the row keyed KEY refers to a second copy of its key
-  dupprop:NAME[:VALUE]   a second Property row NAME, with its value or VALUE
+  addprop:NAME:VALUE     one more Property row, after the others (a second
+                         one when NAME has a row)
+  setprop:NAME:VALUE     the value of the Property rows NAME
   set:TABLE:COLUMN:V     the column in every row: a string, or a number for
                          an integer column; empty V is NULL
   sumtype:PID:VT         a Summary Information property stored as type VT
                          (2 I2, 3 I4, 19 UI4, 30 LPSTR, 31 LPWSTR)
   sumdup:PID[:VALUE]     the property repeated, with its value or VALUE
+  sumset:PID:VALUE       the property's value
 """
 import codecs
 import struct
@@ -289,6 +292,13 @@ class Database:
             sys.exit("no string %r" % text)
         return self.strings.index(text)
 
+    def ref(self, text):
+        """The first string text, made when there is none, referred to once more."""
+        if text not in self.strings:
+            return self.add(text)
+        self.refs[self.strings.index(text)] += 1
+        return self.strings.index(text)
+
     def columns(self, table):
         """(name, type, width) of the table's columns, in their order."""
         body = self.named["!_Columns"][1]
@@ -369,15 +379,15 @@ def edit_tables(named, what, args):
             db.refs[row[0]] -= 1
             row[0] = db.add(args[1].encode())
         db.store(args[0], cols, rows)
-    elif what == "dupprop":
+    elif what in ("addprop", "setprop"):
+        name, value = args[0].encode(), unescape(args[1]).encode("latin-1")
         cols, rows = db.rows("Property")
-        row = list(db.keyed(rows, args[0].encode())[0])
-        if len(args) > 1:
-            row[1] = db.add(unescape(args[1]).encode("latin-1"))
-        else:
-            db.refs[row[1]] += 1
-        db.refs[row[0]] += 1
-        db.store("Property", cols, rows + [row])
+        if what == "addprop":
+            rows.append([db.ref(name), db.ref(value)])
+        for row in db.keyed(rows, name) if what == "setprop" else []:
+            db.refs[row[1]] -= 1
+            row[1] = db.ref(value)
+        db.store("Property", cols, rows)
     elif what == "set":
         table, column, value = args
         cols, rows = db.rows(table)
@@ -398,6 +408,8 @@ def edit_summary(named, what, args):
     prop = [p for p in props if p[0] == int(args[0])][0]
     if what == "sumtype":
         prop[1] = int(args[1])
+    elif what == "sumset":
+        prop[2] = unescape(args[1]).encode("latin-1")
     else:
         props.append([prop[0], prop[1], unescape(args[1]).encode("latin-1") if len(args) > 1 else prop[2]])
     entry[1] = summary_bytes(head, props)
@@ -442,9 +454,9 @@ def main():
             streams.append([encode(unescape(arg)), b"", 1, None])
         elif what == "unsorted":
             unsorted = True
-        elif what in ("codepage", "setstr", "dupstr", "dupprop", "set"):
+        elif what in ("codepage", "setstr", "dupstr", "addprop", "setprop", "set"):
             edit_tables(named, what, arg.split(":"))
-        elif what in ("sumtype", "sumdup"):
+        elif what in ("sumtype", "sumdup", "sumset"):
             edit_summary(named, what, arg.split(":"))
         else:
             sys.exit("unknown change " + change)
