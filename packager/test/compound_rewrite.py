@@ -27,6 +27,8 @@ Table-level changes (tables and columns as _Columns gives them):
 
   codepage:N             the string pool's code page
   setstr:OLD:NEW         a string's bytes (escapes give bytes) replaced
+  refs:TEXT:N            the reference count the pool gives a string (counts
+                         are never lowered otherwise: writers leave them low)
   dupstr:TABLE:KEY       the row keyed KEY refers to a second copy of its key
   addprop:NAME:VALUE     one more Property row, after the others (a second
                          one when NAME has a row)
@@ -373,10 +375,11 @@ def edit_tables(named, what, args):
     elif what == "setstr":
         old, new = (unescape(a).encode("latin-1") for a in args)
         db.strings[db.find(old)] = new
+    elif what == "refs":
+        db.refs[db.find(unescape(args[0]).encode("latin-1"))] = int(args[1])
     elif what == "dupstr":
         cols, rows = db.rows(args[0])
         for row in db.keyed(rows, args[1].encode()):
-            db.refs[row[0]] -= 1
             row[0] = db.add(args[1].encode())
         db.store(args[0], cols, rows)
     elif what in ("addprop", "setprop"):
@@ -385,7 +388,6 @@ def edit_tables(named, what, args):
         if what == "addprop":
             rows.append([db.ref(name), db.ref(value)])
         for row in db.keyed(rows, name) if what == "setprop" else []:
-            db.refs[row[1]] -= 1
             row[1] = db.ref(value)
         db.store("Property", cols, rows)
     elif what == "set":
@@ -454,7 +456,7 @@ def main():
             streams.append([encode(unescape(arg)), b"", 1, None])
         elif what == "unsorted":
             unsorted = True
-        elif what in ("codepage", "setstr", "dupstr", "addprop", "setprop", "set"):
+        elif what in ("codepage", "setstr", "refs", "dupstr", "addprop", "setprop", "set"):
             edit_tables(named, what, arg.split(":"))
         elif what in ("sumtype", "sumdup", "sumset"):
             edit_summary(named, what, arg.split(":"))

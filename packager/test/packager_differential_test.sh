@@ -56,6 +56,7 @@ dup-allusers|addprop:ALLUSERS:1 addprop:ALLUSERS:2|ALLUSERS.*(twice|ambiguous|du
 dup-per-user|addprop:MSIINSTALLPERUSER:1 addprop:MSIINSTALLPERUSER:0|MSIINSTALLPERUSER.*(twice|ambiguous|duplicate)
 dup-product-icon|addprop:ARPPRODUCTICON:Other.ico|ARPPRODUCTICON.*(twice|ambiguous|duplicate)
 dup-key-string|dupstr:Property:ProductCode|twice|ambiguous|duplicate
+zero-count-name|refs:Brumlet\x20Check\x20Test:0|count|ambiguous|reference
 nul-in-name|setprop:ProductName:Brumlet\x00Check|NUL
 nul-in-code|setprop:ProductCode:$code\x00X|NUL|GUID
 cp-856|codepage:856|code page
