@@ -141,7 +141,12 @@ for back in "$work/pkg"/*-back.msi; do
     cmp -s "$back" "$work/base.msi" || fail "native extract of $(basename "$back"): another package"
     rm -f "$back"
 done
-"$wine_run" cmd /c "$(winpath "$batch")" </dev/null >/dev/null 2>&1
+# In the locale bin/brumlet gives it: the code page Wine takes for the
+# machine's own comes from it.
+case "$(locale charmap 2>/dev/null)" in
+UTF-8 | utf8) "$wine_run" cmd /c "$(winpath "$batch")" </dev/null >/dev/null 2>&1 ;;
+*) LC_ALL=C.UTF-8 "$wine_run" cmd /c "$(winpath "$batch")" </dev/null >/dev/null 2>&1 ;;
+esac
 for back in "$work/pkg"/*-back.msi; do
     [[ ! -e "$back" ]] || cmp -s "$back" "$work/base.msi" ||
         fail "extract under Wine of $(basename "$back"): another package"
