@@ -37,7 +37,7 @@ spare-stream|dup:check.cab:spare.cab|ok
 extra-storage|storage:Extra|ok
 cp-1252|codepage:1252 setprop:ProductName:Brumlet\x20Check\x20T\xe9st|install
 nul-tail-property|dup:!Property:!Property\x00X setprop:ProductCode:$other|NUL|ambiguous
-nul-tail-stringdata|dup:!_StringData:!_StringData\x00X|NUL|ambiguous
+nul-tail-stringdata|dup:!_StringData:!_StringData\x00X setstr:Brumlet\x20Testers:Brumlet\x20Tasters|NUL|ambiguous
 nul-tail-columns|dup:!_Columns:!_Columns\x00X|NUL|ambiguous
 nul-tail-summary|dup:\x05SummaryInformation:raw=\x05SummaryInformation\x00X sumset:7:x64;1033|NUL|ambiguous
 name-size-short|namesize:!Property:8|name
