@@ -201,7 +201,7 @@ verdict() { # <check result> <file> <expected>: empty when it is the one expecte
 }
 printf '%-22s %-6s %s\n' case tools "check's verdict (native / brumlet.exe)"
 for entry in "${selected[@]}"; do
-    IFS='|' read -r name file expected <<<"$entry"
+    IFS='|' read -r name file _ <<<"$entry"
     expected="${entry#*|*|}"
     cn="${check_native[$name]:-}" cw="${check_wine[$name]:-}"
     same=same
@@ -221,23 +221,17 @@ packed() { # the registry's form of a GUID
     printf '%s%s%s%s' "$(rev <<<"${g:0:8}")" "$(rev <<<"${g:8:4}")" "$(rev <<<"${g:12:4}")" \
         "$(sed 's/\(.\)\(.\)/\2\1/g' <<<"${g:16}")"
 }
-local_app_data="$("$wine_run" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r')"
-folder="$("$wine_run" winepath -u "$local_app_data" 2>/dev/null | tr -d '\r')/Brumlet Check Test"
-# Whatever an interrupted run left installed.
-"$wine_run" "$work/base-setup.exe" uninstall </dev/null >/dev/null 2>&1
-for entry in "${selected[@]}"; do
-    IFS='|' read -r name file _ <<<"$entry"
-    expected="${entry#*|*|}"
-    [[ "$expected" == ok || "$expected" == install ]] && [[ "$file" == *.msi ]] || continue
-    [[ -z "$(verdict "${check_native[$name]:-}" "$file" ok)" ]] || continue
-    setup="$work/pkg/$name-setup.exe"
-    "$native" wrap "$work/pkg/$file" -o "$setup" --stub "$stub" >/dev/null 2>&1 ||
-        { fail "$name: native wrap failed"; continue; }
-    "$src/bin/brumlet" wrap "$work/pkg/$file" -o "$work/out/$name-setup.exe" --stub "$stub" \
-        >/dev/null 2>&1 || { fail "$name: wrap under Wine failed"; continue; }
-    cmp -s "$setup" "$work/out/$name-setup.exe" ||
-        fail "$name: the setup programs differ: $(cmp "$setup" "$work/out/$name-setup.exe" | head -n 1)"
-    [[ "$expected" == install ]] || continue
+# install_and_remove <case> <setup program>: installs the product info named
+# and nothing is left of it after the setup program's own uninstall.
+install_and_remove() {
+    local name="$1" setup="$2" product registration status
+    if [[ -z "${folder:-}" ]]; then
+        local local_app_data
+        local_app_data="$("$wine_run" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r')"
+        folder="$("$wine_run" winepath -u "$local_app_data" 2>/dev/null | tr -d '\r')/Brumlet Check Test"
+        # Whatever an interrupted run left installed.
+        "$wine_run" "$work/base-setup.exe" uninstall </dev/null >/dev/null 2>&1
+    fi
     product="$(sed -n 's/^  "product_code": "\(.*\)",$/\1/p' "${info_at[$name]}")"
     registration="HKCU\\Software\\Microsoft\\Installer\\Products\\$(packed "$product")"
     "$wine_run" "$setup" /qn </dev/null >/dev/null 2>&1
@@ -254,5 +248,19 @@ for entry in "${selected[@]}"; do
     "$wine_run" reg query "$key" </dev/null >/dev/null 2>&1 && fail "$name: registry value left"
     [[ ! -e "$folder" ]] || fail "$name: $folder left"
     echo "$name: installed and removed"
+}
+for entry in "${selected[@]}"; do
+    IFS='|' read -r name file _ <<<"$entry"
+    expected="${entry#*|*|}"
+    [[ "$expected" == ok || "$expected" == install ]] && [[ "$file" == *.msi ]] || continue
+    [[ -z "$(verdict "${check_native[$name]:-}" "$file" ok)" ]] || continue
+    setup="$work/pkg/$name-setup.exe"
+    "$native" wrap "$work/pkg/$file" -o "$setup" --stub "$stub" >/dev/null 2>&1 ||
+        { fail "$name: native wrap failed"; continue; }
+    "$src/bin/brumlet" wrap "$work/pkg/$file" -o "$work/out/$name-setup.exe" --stub "$stub" \
+        >/dev/null 2>&1 || { fail "$name: wrap under Wine failed"; continue; }
+    cmp -s "$setup" "$work/out/$name-setup.exe" ||
+        fail "$name: the setup programs differ: $(cmp "$setup" "$work/out/$name-setup.exe" | head -n 1)"
+    [[ "$expected" != install ]] || install_and_remove "$name" "$setup"
 done
 finish
