@@ -6,7 +6,7 @@ changes a test asks for, to make damaged and hostile packages from real ones.
 
   chain:N        N more empty streams, all in one chain of right siblings
   wide:N         N more empty streams, in a balanced tree
-  drop:NAME      leaves out a stream (NAME as decoded, e.g. _Tables)
+  drop:NAME      leaves out a stream (NAME as decoded, e.g. !_Tables)
   cut:NAME:N     keeps the first N bytes of a stream
   poke:NAME:AT:V writes the 16-bit value V at byte AT of a stream
   minitail:NAME  the stream's mini sector chain goes on past the mini FAT
@@ -40,7 +40,6 @@ Table-level changes (tables and columns as _Columns gives them):
   sumdup:PID[:VALUE]     the property repeated, with its value or VALUE
   sumset:PID:VALUE       the property's value
 """
-import codecs
 import struct
 import sys
 
