@@ -40,11 +40,11 @@ nul-tail-property|dup:!Property:!Property\x00X setprop:ProductCode:$other|NUL|am
 nul-tail-stringdata|dup:!_StringData:!_StringData\x00X setstr:Brumlet\x20Testers:Brumlet\x20Tasters|NUL|ambiguous
 nul-tail-columns|dup:!_Columns:!_Columns\x00X|NUL|ambiguous
 nul-tail-summary|dup:\x05SummaryInformation:raw=\x05SummaryInformation\x00X sumset:7:x64;1033|NUL|ambiguous
-name-size-short|namesize:!Property:8|name
-name-size-long|namesize:!Property:40|NUL|name
-case-summary|dup:\x05SummaryInformation:raw=\x05SUMMARYINFORMATION sumset:7:x64;1033|case|ambiguous|twice
-byte-name-summary|bytes:\x05SummaryInformation:\x05SummaryInformation sumset:7:x64;1033|8-bit|name|ambiguous
-storage-as-table|storage:!Property|storage|twice|ambiguous
+name-size-short|namesize:!Property:8|name size|NUL
+name-size-long|namesize:!Property:40|name size|NUL
+case-summary|dup:\x05SummaryInformation:raw=\x05SUMMARYINFORMATION sumset:7:x64;1033|same name|upper case|ambiguous|twice
+byte-name-summary|bytes:\x05SummaryInformation:\x05SummaryInformation sumset:7:x64;1033|8-bit|character|name|ambiguous
+storage-as-table|storage:!Property|storage|same name|twice|ambiguous
 unsorted-tree|unsorted|order|sorted
 dup-product-code|addprop:ProductCode:$other|ProductCode.*(twice|ambiguous|duplicate)
 dup-product-code-same|addprop:ProductCode:$code|ProductCode.*(twice|ambiguous|duplicate)
@@ -82,7 +82,7 @@ no-media|drop:!Media|Media
 setup-plain|setup|ok
 setup-msi-languages|setup lang:MSI|language
 setup-code-languages|setup lang:PRODUCT_CODE|language
-setup-names-unsorted|setup unsorted|order|sorted
+setup-names-unsorted|setup unsorted|order|sorted|after|miss
 "
 
 # The package every case starts from, built by wixl: per-user, one file in an
