@@ -9,7 +9,10 @@
 #
 #   packager_differential_test.sh <source dir> <build dir> <native brumlet> <stub> <work dir>
 #
-# CASES=<extended regex> runs only the cases whose names match it.
+# CASES=<extended regex> runs only the cases whose names match it, e.g.
+#   CASES='^dup-' ctest --test-dir build -R packager_differential_test --output-on-failure
+# A failure shows both tools' whole output; the table printed at the end gives
+# each case's verdict from both.
 set -uo pipefail
 
 source "$1/test/support/test_lib.sh" || exit 1
