@@ -321,6 +321,14 @@ std::vector<Finding> run(const Package& package, const std::string& owner,
                  "under ProgramFilesFolder and writes the 32-bit registry view: build it for "
                  "x64 (wixl -a x64, WiX: Platform=\"x64\")"});
     }
+    if (details.textInMachineCodePage) {
+        findings.push_back({false, "no-code-page",
+                            owner +
+                                " holds text beyond ASCII but names no code page: Windows reads "
+                                "it in each machine's own, as shown here only where that is "
+                                "Windows-1252; keep its text ASCII or set its code page (WiX: "
+                                "Codepage on Product, which wixl does not write)"});
+    }
     if (hasLowerCaseDigit(package.facts.productCode)) {
         findings.push_back({false, "product-code-case",
                             owner +

@@ -16,8 +16,8 @@ namespace CodePages {
 
 // The list for messages.
 constexpr const char* kAccepted =
-    "437, 850, 866, 874, 1250-1257, 65001 (UTF-8), and with ASCII strings only 0, 932, 936, 949, "
-    "950 and 1258";
+    "0 (none named: read as 1252), 437, 850, 866, 874, 1250-1257, 65001 (UTF-8), and with ASCII "
+    "strings only 932, 936, 949, 950 and 1258";
 
 // Bytes 0x80-0xFF of a single-byte page as UTF-16, 0 for a byte the page
 // leaves undefined (which libmsi drops the whole string for and Windows

@@ -45,6 +45,7 @@ public:
         readFiles();
         readComponents();
         readSummary();
+        facts.details.textInMachineCodePage = pool.textInMachineCodePage();
         return std::move(facts);
     }
 

@@ -41,4 +41,9 @@ struct PackageDetails {
     // Component rows marked 64-bit (attribute 0x100): Windows installs them
     // as 32-bit ones when the template's platform is Intel.
     std::int64_t components64Bit = 0;
+
+    // Text beyond ASCII in a string pool that names no code page: read as
+    // Windows-1252, as the installer libraries here read it, where a
+    // machine with another code page reads other characters.
+    bool textInMachineCodePage = false;
 };

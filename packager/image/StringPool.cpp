@@ -13,7 +13,7 @@ constexpr std::uint32_t kUtf8 = 65001;
 // Pages whose ASCII the libraries read alike but whose other bytes they read
 // apart (or that this reader does not decode, for the tables' size).
 bool asciiOnly(std::uint32_t page) {
-    for (std::uint32_t p : {0u, 932u, 936u, 949u, 950u, 1258u}) {
+    for (std::uint32_t p : {932u, 936u, 949u, 950u, 1258u}) {
         if (page == p) {
             return true;
         }
@@ -108,7 +108,12 @@ StringPool::StringPool(const StreamSource& streams) {
         width = (flags & 0x8000) != 0 ? 3 : 2;
         page = ByteView::le16(pool.data()) | std::uint32_t{flags & 0x7FFFu} << 16;
     }
-    high = CodePages::highHalf(page);
+    // Code page 0 names none: Windows reads such text in the installing
+    // machine's own code page, and both libraries here read it as
+    // Windows-1252. Refusing it would refuse every wixl package with a
+    // non-ASCII name (wixl writes no other), so it is read as 1252 and the
+    // checks warn that other machines read it otherwise.
+    high = CodePages::highHalf(page == 0 ? 1252 : page);
     if (page != kUtf8 && high == nullptr && !asciiOnly(page)) {
         fail("the string pool's code page " + num(page) +
              " is not one that every installer library reads the same way (" +
@@ -180,15 +185,17 @@ void StringPool::checkBytes(std::uint32_t id) {
             continue;
         }
         if (high == nullptr) {
-            fail(where() + " holds the byte " + hex(p[i]) +
-                 (page == 0 ? ", but the pool's code page 0 means the installing machine's own: "
-                              "only ASCII reads the same everywhere"
-                            : ", but under the pool's code page " + num(page) +
-                                  " only ASCII reads the same in every installer library"));
+            fail(where() + " holds the byte " + hex(p[i]) + ", but under the pool's code page " +
+                 num(page) + " only ASCII reads the same in every installer library");
         }
         if (high[p[i] - 0x80] == 0) {
-            fail(where() + " holds the byte " + hex(p[i]) + ", which code page " + num(page) +
-                 " leaves undefined");
+            fail(
+                where() + " holds the byte " + hex(p[i]) + ", which code page " +
+                num(page == 0 ? 1252 : page) + " leaves undefined" +
+                (page == 0 ? " (the pool names no code page: the libraries read it as 1252)" : ""));
+        }
+        if (page == 0) {
+            undeclared = true;
         }
         ++i;
     }

@@ -28,6 +28,9 @@ public:
         return width == 2 ? p[0] | p[1] << 8 : p[0] | p[1] << 8 | std::uint32_t{p[2]} << 16;
     }
     std::uint32_t codePage() const { return page; }
+    // Whether a string holds bytes beyond ASCII though the pool names no
+    // code page (0): each machine reads them in its own.
+    bool textInMachineCodePage() const { return undeclared; }
 
     // The stored bytes, in the code page. `id` < count().
     std::string_view bytes(std::uint32_t id) const;
@@ -49,6 +52,7 @@ private:
     std::vector<bool> nul;
     unsigned width = 2;
     std::uint32_t page = 0;
+    bool undeclared = false;
     const char16_t* high = nullptr;
     mutable std::vector<std::uint32_t> canonicalIds;
     mutable std::unordered_map<std::string_view, std::uint32_t> byText;

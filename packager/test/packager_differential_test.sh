@@ -66,7 +66,7 @@ cp-856|codepage:856|code page
 cp-708|codepage:708|code page
 cp-10001|codepage:10001|code page
 cp-28591|codepage:28591|code page
-cp-0-8bit|setprop:ProductName:Brumlet\x20Check\x20T\xe9st|code page
+cp-0-8bit|setprop:ProductName:Brumlet\x20Check\x20T\xe9st|ok
 cp-1252-undefined|codepage:1252 setprop:ProductName:Brumlet\x20Check\x81|code page|undefined|defined
 word-count-i2|sumtype:15:2|summary
 word-count-lpstr|sumtype:15:30|summary

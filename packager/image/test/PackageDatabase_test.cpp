@@ -110,6 +110,7 @@ TEST(PackageDatabaseTest, DecodesTheStringsOfItsCodePageAndReadsAbsencesAsTheLib
     d.others.erase(kSummary);
     const PackageFacts f = image::PackageDatabase::read(d);
     EXPECT_EQ(f.productName, "Caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_FALSE(f.details.textInMachineCodePage);
     EXPECT_TRUE(f.icon.empty());
     EXPECT_EQ(f.details.summaryTemplate, "");
     EXPECT_EQ(f.details.pageCount, -1);
@@ -118,6 +119,13 @@ TEST(PackageDatabaseTest, DecodesTheStringsOfItsCodePageAndReadsAbsencesAsTheLib
     s.codePage = 932;
     s.property[1][1] = "Sample";
     EXPECT_EQ(image::PackageDatabase::read(s.build()).productName, "Sample");
+    // No code page named, as wixl writes: read as the libraries here read
+    // it, and marked, since other machines read it otherwise.
+    s.codePage = 0;
+    s.property[1][1] = "Caf\xE9";
+    const PackageFacts none = image::PackageDatabase::read(s.build());
+    EXPECT_EQ(none.productName, "Caf\xC3\xA9");
+    EXPECT_TRUE(none.details.textInMachineCodePage);
 }
 
 const struct {
@@ -169,12 +177,12 @@ const struct {
      "way"},
     {"a byte the code page leaves undefined", [](Sample& s) { s.property[2][1] = "1.\x81"; },
      "holds the byte 0x81, which code page 1252 leaves undefined"},
-    {"8-bit text under code page 0",
+    {"a byte 1252 leaves undefined under code page 0",
      [](Sample& s) {
          s.codePage = 0;
-         s.property[1][1] = "Caf\xE9";
+         s.property[1][1] = "Caf\x81";
      },
-     "holds the byte 0xe9, but the pool's code page 0 means the installing machine's own"},
+     "holds the byte 0x81, which code page 1252 leaves undefined (the pool names no code page"},
     {"8-bit text under a double-byte code page",
      [](Sample& s) {
          s.codePage = 932;
