@@ -91,6 +91,11 @@ private:
             fail(where + " has no key");
         }
         checkNul(id, where + "'s key");
+        if (pool.storedTwice(id)) {
+            fail(where + "'s key " + pool.shown(id) +
+                 " is stored twice in the string pool: installer libraries look a key up by "
+                 "one copy of its text");
+        }
         if (!keys.insert(pool.canonical(id)).second) {
             fail("the " + rows.table() + " table holds the key " + pool.shown(id) + " twice");
         }

@@ -221,6 +221,26 @@ std::uint32_t StringPool::canonical(std::uint32_t id) const {
     return canonicalIds[id];
 }
 
+bool StringPool::storedTwice(std::uint32_t id) const {
+    if (repeated.empty()) {
+        repeated.assign(strings.size(), false);
+        std::unordered_map<std::string_view, std::uint32_t> first;
+        first.reserve(strings.size());
+        // Empty entries are the pool's unused slots, not strings.
+        for (std::uint32_t i = 1; i < strings.size(); ++i) {
+            if (strings[i].second == 0) {
+                continue;
+            }
+            const auto placed = first.emplace(bytes(i), i);
+            if (!placed.second) {
+                repeated[i] = true;
+                repeated[placed.first->second] = true;
+            }
+        }
+    }
+    return repeated[id];
+}
+
 std::string StringPool::shown(std::uint32_t id) const {
     return shownText(bytes(id));
 }

@@ -41,6 +41,9 @@ public:
     // The first id of a string with the same text: two ids of equal text
     // are one key.
     std::uint32_t canonical(std::uint32_t id) const;
+    // Whether another string of the pool has the same text: a key stored
+    // so is looked up by one copy and may be found under neither.
+    bool storedTwice(std::uint32_t id) const;
     // For messages: at most 64 characters in quotes, printable ASCII and
     // '?' for the rest, without copying the whole string.
     std::string shown(std::uint32_t id) const;
@@ -56,6 +59,8 @@ private:
     const char16_t* high = nullptr;
     mutable std::vector<std::uint32_t> canonicalIds;
     mutable std::unordered_map<std::string_view, std::uint32_t> byText;
+    // Made on first use, over the whole pool once.
+    mutable std::vector<bool> repeated;
 
     void checkBytes(std::uint32_t id);
 };

@@ -78,7 +78,7 @@ cab-null|set:Media:Cabinet:|cabinet
 cab-case|set:Media:Cabinet:#CHECK.CAB|cabinet
 cab-blank|set:Media:Cabinet:#check.cab\x20|cabinet
 cab-stream-case|rename:check.cab:CHECK.CAB|cabinet
-cab-stream-8bit|bytes:check.cab:check.cab drop:check.cab|cabinet
+cab-stream-8bit|bytes:check.cab:check.cab drop:check.cab|cabinet|outside ASCII
 cab-missing|drop:check.cab|cabinet
 file-past-media|set:File:Sequence:5|Media|sequence
 no-media|drop:!Media|Media
