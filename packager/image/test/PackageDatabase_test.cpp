@@ -142,7 +142,7 @@ const struct {
      [](Sample& s) {
          s.property.push_back({testdb::copyOf("ProductName"), "Other"});
      },
-     "the Property table holds the key 'ProductName' twice"},
+     "the Property table's row 2's key 'ProductName' is stored twice in the string pool"},
     {"a NUL inside a fact", [](Sample& s) { s.property[1][1] = std::string("Sam\0ple", 7); },
      "the value of ProductName 'Sam?ple' holds a NUL"},
     {"a NUL inside a key",
