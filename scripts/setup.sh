@@ -35,6 +35,8 @@ packages=(
     dpkg-dev
     groff-base
     lintian
+    # GNU time: the tests read a program's peak memory.
+    time
 )
 
 missing=()

@@ -137,8 +137,9 @@ void handleLibraryMessages() {
 
 #ifdef BRUMLET_READER_HOOK
 // The tests' build only: a reader that fails as a damaged package can make
-// libmsi fail, that is slow, or that tries to write its package.
-void testHook() {
+// libmsi fail, that is slow, that tries to write its package, or that
+// floods the pipe it answers on.
+void testHook(int answer) {
     const char* hook = std::getenv("BRUMLET_READER_HOOK");
     const std::string what = hook ? hook : "";
     if (what == "crash") {
@@ -158,6 +159,11 @@ void testHook() {
         const int fd = what == "write" ? 3 : open("/proc/self/fd/3", O_WRONLY | O_CLOEXEC);
         const ssize_t written = pwrite(fd, "written by the reader", 21, 0);
         static_cast<void>(written);
+    } else if (what == "flood") {
+        static const char block[1 << 16] = {};
+        while (write(answer, block, sizeof(block)) > 0) {
+        }
+        _exit(0);
     } else if (what == "memory") {
         static std::vector<char*> held;
         for (;;) {
@@ -203,7 +209,7 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> bytes;
     try {
 #ifdef BRUMLET_READER_HOOK
-        testHook();
+        testHook(answer);
 #endif
         bytes = FactsWire::encode(LibmsiReader::read("/proc/self/fd/" + std::to_string(package)));
     } catch (const std::bad_alloc&) {

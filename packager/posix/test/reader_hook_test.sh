@@ -13,16 +13,21 @@ mkdir -p "$work"
 cp "$3" "$work/app.msi"
 printf 'MZ' >"$work/stub.exe"
 
-for hook in crash spin hang memory; do
+for hook in crash spin hang memory flood; do
     case "$hook" in
+        flood) what="it answered more than it can hold" ;;
         crash) what="it crashed with signal 11" ;;
         spin) what="it ran past 2 seconds of processor time" ;;
         hang) what="it gave no answer in 4 seconds" ;;
         memory) what="it ran out of memory" ;;
     esac
     for command in "info $work/app.msi" "wrap $work/app.msi --stub $work/stub.exe"; do
-        err="$(cd "$work" && BRUMLET_READER_HOOK="$hook" "$tool" $command 2>&1 >/dev/null)"
+        # The tool's memory stays flat whatever its reader says.
+        err="$(cd "$work" && BRUMLET_READER_HOOK="$hook" /usr/bin/time -f 'peak %M KiB' -o ../peak \
+            "$tool" $command 2>&1 >/dev/null)"
         code=$?
+        peak="$(sed -n 's/^peak \([0-9]*\) KiB$/\1/p' "$work/../peak")"
+        ((${peak:-0} < 65536)) || fail "$hook, $command: the tool took $(cat "$work/../peak")"
         [[ "$code" == 1 ]] || fail "$hook, $command: status $code"
         [[ "$err" == "brumlet: the installer library could not read '$work/app.msi' ($what): the package is damaged" ]] ||
             fail "$hook, $command: $err"
