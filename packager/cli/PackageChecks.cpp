@@ -149,8 +149,25 @@ std::string embedCommand(const std::vector<std::string>& cabinets, const std::st
 }
 
 std::string externalCabinetHint(const std::vector<std::string>& cabinets, const std::string& owner,
-                                const std::string& path) {
+                                const std::string& path,
+                                const std::function<bool(const std::string&)>& isFile) {
     const bool one = cabinets.size() == 1;
+    // wixl writes no cabinet for <Media EmbedCab="no">, and msibuild adds a
+    // file that is not there without a word: no command, then, but the way
+    // to make the cabinet.
+    if (!path.empty() && isFile) {
+        const std::string folder = path.substr(0, path.size() - ToolPaths::nameOf(path).size());
+        for (const std::string& cabinet : cabinets) {
+            if (!isFile(folder + cabinet)) {
+                return owner + " installs from the cabinet" + (one ? " " : "s ") +
+                       listOf(cabinets) +
+                       ", which a setup program does not carry and which is not beside it (" +
+                       quoted(cabinet) +
+                       " is missing; wixl writes none for EmbedCab=\"no\"): build the package "
+                       "again with WiX's <Media ... EmbedCab=\"yes\">";
+            }
+        }
+    }
     // The command comes last, so that it can be taken to the end of the line.
     std::string hint = owner + " installs from the cabinet" + (one ? " " : "s ") +
                        listOf(cabinets) +
@@ -279,13 +296,14 @@ std::string installScope(const PackageDetails& details) {
     return "per-machine";
 }
 
-std::vector<Finding> run(const Package& package, const std::string& owner,
-                         const std::string& path) {
+std::vector<Finding> run(const Package& package, const std::string& owner, const std::string& path,
+                         const std::function<bool(const std::string&)>& isFile) {
     const PackageDetails& details = package.facts.details;
     std::vector<Finding> findings;
     const std::vector<std::string> external = externalCabinets(details);
     if (!external.empty()) {
-        findings.push_back({true, "external-cabinet", externalCabinetHint(external, owner, path)});
+        findings.push_back(
+            {true, "external-cabinet", externalCabinetHint(external, owner, path, isFile)});
     }
     requireEmbeddedCabinets(details, owner, findings);
     for (const PackageDetails::File& file : details.files) {

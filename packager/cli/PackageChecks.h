@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,11 @@ struct Finding {
 
 // `owner` names the package in the messages ("package 'x.msi'"); `path` is
 // the package's file as the user named it, for the commands a message gives
-// to run on it (empty for a package that is no file of its own).
-std::vector<Finding> run(const Package& package, const std::string& owner, const std::string& path);
+// to run on it (empty for a package that is no file of its own). `isFile`
+// tells whether a cabinet the package names is there beside it to embed
+// (none: every one is taken to be there).
+std::vector<Finding> run(const Package& package, const std::string& owner, const std::string& path,
+                         const std::function<bool(const std::string&)>& isFile = {});
 
 // The platform of the Summary Information's template, as Windows names the
 // processor: "x86", "x64", "Arm64", "Itanium", or the template's own word.

@@ -4,6 +4,7 @@
 
 #include "CommandOutput.h"
 #include "CompoundStreams.h"
+#include "ExistingFile.h"
 #include "JsonWriter.h"
 #include "ToolError.h"
 #include "ToolPlatform.h"
@@ -56,7 +57,7 @@ PackageReport::PackageReport(const std::string& path, const Package& package,
                                                 u"DigitalSignature");
     findings = PackageChecks::run(
         package, setupProgram ? "the package inside " + quoted(path) : "package " + quoted(path),
-        setupProgram ? std::string() : path);
+        setupProgram ? std::string() : path, ExistingFile::isFile);
 }
 
 void PackageReport::printText() const {

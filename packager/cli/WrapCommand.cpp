@@ -248,7 +248,8 @@ WrapResult run(const WrapOptions& options, std::vector<std::string>& warnings) {
                      }).share();
     const Package package = Package::read(packageFile);
     for (const PackageChecks::Finding& finding :
-         PackageChecks::run(package, "package " + quoted(options.package), options.package)) {
+         PackageChecks::run(package, "package " + quoted(options.package), options.package,
+                            ExistingFile::isFile)) {
         if (finding.refusal) {
             throw ToolError(finding.message);
         }

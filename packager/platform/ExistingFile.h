@@ -15,4 +15,7 @@ bool isReadOnly(const std::string& path);
 // says: writing a file in its place would take it away from whoever uses it.
 bool isSpecial(const std::string& path);
 
+// Whether a file (not a folder or a device) is there under this name.
+bool isFile(const std::string& path);
+
 }  // namespace ExistingFile

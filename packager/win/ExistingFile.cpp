@@ -24,4 +24,10 @@ bool isSpecial(const std::string& path) {
     return resolved.compare(0, 4, L"\\\\.\\") == 0;
 }
 
+bool isFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(WinTool::wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !isSpecial(path);
+}
+
 }  // namespace ExistingFile

@@ -237,6 +237,22 @@ TEST(PackageChecks, GiveTheCommandThatEmbedsExternalCabinets) {
     }
 }
 
+// wixl writes no cabinet for EmbedCab="no": a command to embed one that is
+// not there would do nothing, without a word.
+TEST(PackageChecks, SayHowToMakeACabinetThatIsNotBesideThePackage) {
+    Case base{"", "Intel;1033", 200, 2, {}, {}, upper, {}};
+    Package package = packageOf(base);
+    package.facts.details.media = {{1, "a.cab"}, {2, "b.cab"}};
+    const auto findings = PackageChecks::run(package, "package 'p'", "/in/p.msi",
+                                             [](const std::string& f) { return f == "/in/a.cab"; });
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].message,
+              "package 'p' installs from the cabinets 'a.cab', 'b.cab', which a setup program "
+              "does not carry and which is not beside it ('b.cab' is missing; wixl writes none "
+              "for EmbedCab=\"no\"): build the package again with WiX's <Media ... "
+              "EmbedCab=\"yes\">");
+}
+
 // However many rows a package has, the hint is one short line.
 TEST(PackageChecks, NameAFewCabinetsAtMost) {
     const struct {
