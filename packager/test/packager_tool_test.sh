@@ -381,7 +381,7 @@ while IFS='|' read -r name pattern; do
     expect_code 0 "info of $name.msi, which the checks refuse"
     expect_match_in "^Refused: +package .*$pattern" "$out" "info of $name.msi"
 done <<'END'
-external|installs from the cabinet 'check\.cab' beside it, .*EmbedCab="yes"
+external|installs from the cabinet 'check\.cab', which a setup program does not carry and which is not beside it .*EmbedCab="yes"
 loose|installs the file 'readme\.txt' uncompressed from beside it, .*Compressed="yes"
 old64|is for x64 but asks for Windows Installer 1\.0 \(100\), .*InstallerVersion="200"
 END
