@@ -129,10 +129,10 @@ void OutputFile::Impl::startWriteback() {
         sync_file_range(fd, static_cast<off_t>(writebackFrom),
                         static_cast<off_t>(size - writebackFrom), SYNC_FILE_RANGE_WRITE);
         if (writebackFrom > 0) {
-            sync_file_range(fd, static_cast<off_t>(writtenBack),
-                            static_cast<off_t>(writebackFrom - writtenBack),
-                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                SYNC_FILE_RANGE_WAIT_AFTER);
+            sync_file_range(
+                fd, static_cast<off_t>(writtenBack),
+                static_cast<off_t>(writebackFrom - writtenBack),
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
             writtenBack = writebackFrom;
         }
         writebackFrom = size;

@@ -331,7 +331,8 @@ PackageFacts read(int fd, const std::string& label) {
         // Grown by doubling, but never past the cap: what the tool holds
         // for an answer is the cap at most.
         if (answer.capacity() < answer.size() + static_cast<std::size_t>(got)) {
-            answer.reserve(std::min(FactsWire::maxAnswerBytes, std::max(answer.size() + got, 2 * answer.size())));
+            answer.reserve(std::min(FactsWire::maxAnswerBytes,
+                                    std::max(answer.size() + got, 2 * answer.size())));
         }
         answer.insert(answer.end(), buffer, buffer + got);
     }
