@@ -63,7 +63,7 @@ def main():
         ids = [add(pad) for _ in range(copies)]
         tables[1] += b"".join(struct.pack("<H", i) for i in ids)
         rows = [(i, 0x8001, column_name, 0x8000 + 0x0502) for i in ids]
-        streams.append([encode_table(pad.decode()), b"\x01\x80" * (stream_bytes // 2)])
+        streams.append([helper["encode"]("!" + pad.decode()), b"\x01\x80" * (stream_bytes // 2), 2, None])
     elif shape == "long":
         length = int(mib * 1024 * 1024)
         name = add(b"L" * length)
@@ -77,23 +77,6 @@ def main():
     pool[1] += bytes(added_pool)
     data[1] += bytes(added_data)
     open(out, "wb").write(helper["write"](clsid, streams, "wide", None))
-
-
-ALPHABET = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz._"
-
-
-def encode_table(name):
-    out, i = "\u4840", 0
-    while i < len(name):
-        a = ALPHABET.find(name[i])
-        b = ALPHABET.find(name[i + 1]) if i + 1 < len(name) else -1
-        if a >= 0 and b >= 0:
-            out += chr(0x3800 + a + (b << 6))
-            i += 2
-        else:
-            out += chr(0x4800 + a) if a >= 0 else name[i]
-            i += 1
-    return out
 
 
 main()
