@@ -50,30 +50,28 @@ void sameCount(const char* rows, std::size_t core, std::size_t library, const st
 
 // Rows in one order: by key, then by every other field, so that rows that
 // share a key (which the core refuses where it matters) compare too.
-std::vector<const PackageDetails::Media*> inOrder(const std::vector<PackageDetails::Media>& rows) {
-    std::vector<const PackageDetails::Media*> sorted;
+template <typename Row, typename Fields>
+std::vector<const Row*> inOrder(const std::vector<Row>& rows, Fields fields) {
+    std::vector<const Row*> sorted;
     sorted.reserve(rows.size());
-    for (const PackageDetails::Media& row : rows) {
+    for (const Row& row : rows) {
         sorted.push_back(&row);
     }
-    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
-        return std::tie(a->diskId, a->cabinet, a->lastSequence) <
-               std::tie(b->diskId, b->cabinet, b->lastSequence);
-    });
+    std::sort(sorted.begin(), sorted.end(),
+              [&](const Row* a, const Row* b) { return fields(*a) < fields(*b); });
     return sorted;
 }
 
-std::vector<const PackageDetails::File*> inOrder(const std::vector<PackageDetails::File>& rows) {
-    std::vector<const PackageDetails::File*> sorted;
-    sorted.reserve(rows.size());
-    for (const PackageDetails::File& row : rows) {
-        sorted.push_back(&row);
-    }
-    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
-        return std::tie(a->sequence, a->name, a->attributes) <
-               std::tie(b->sequence, b->name, b->attributes);
+std::vector<const PackageDetails::Media*> inOrder(const std::vector<PackageDetails::Media>& rows) {
+    return inOrder(rows, [](const PackageDetails::Media& m) {
+        return std::tie(m.diskId, m.cabinet, m.lastSequence);
     });
-    return sorted;
+}
+
+std::vector<const PackageDetails::File*> inOrder(const std::vector<PackageDetails::File>& rows) {
+    return inOrder(rows, [](const PackageDetails::File& f) {
+        return std::tie(f.sequence, f.name, f.attributes);
+    });
 }
 
 void sameMedia(const PackageDetails& core, const PackageDetails& library,

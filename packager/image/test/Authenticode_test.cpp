@@ -83,16 +83,6 @@ TEST(Authenticode, OnlyACertificateTableCountsAsSigned) {
     EXPECT_TRUE(image::Authenticode::isSigned(image::PeFile(b.data(), b.size())));
 }
 
-struct Damage {
-    const char* name;
-    std::function<void(Bytes&)> apply;
-    const char* words;
-};
-
-void PrintTo(const Damage& d, std::ostream* os) {
-    *os << d.name;
-}
-
 class DamagedSignature : public testing::TestWithParam<Damage> {};
 
 // What readers of the signature could read differently, or not at all, is

@@ -65,17 +65,7 @@ TEST(IconResources, ReadsAnExecutablesIconBackAsWritten) {
     EXPECT_TRUE(std::equal(ico.begin() + 38, ico.begin() + 38 + 56, read.images()[0].data()));
 }
 
-struct IcoDamage {
-    const char* name;
-    std::function<void(Bytes&)> apply;
-    const char* words;
-};
-
-void PrintTo(const IcoDamage& d, std::ostream* os) {
-    *os << d.name;
-}
-
-class DamagedIco : public testing::TestWithParam<IcoDamage> {};
+class DamagedIco : public testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedIco, IsRefusedWithWordsSayingWhy) {
     Bytes ico = icoFile();
@@ -87,25 +77,25 @@ TEST_P(DamagedIco, IsRefusedWithWordsSayingWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DamagedIco,
     testing::Values(
-        IcoDamage{"empty", [](Bytes& b) { b.clear(); }, "it is not an .ico file"},
-        IcoDamage{"cut in the header", [](Bytes& b) { b.resize(5); }, "it is not an .ico file"},
-        IcoDamage{"reserved set", [](Bytes& b) { put16(b, 0, 1); }, "it is not an .ico file"},
-        IcoDamage{"a cursor", [](Bytes& b) { put16(b, 2, 2); }, "it is not an .ico file"},
-        IcoDamage{"no images", [](Bytes& b) { put16(b, 4, 0); }, "an .ico file without images"},
-        IcoDamage{"huge count", [](Bytes& b) { put16(b, 4, 0xffff); },
-                  "the directory of its 65535 images runs past the end"},
-        IcoDamage{"cut in the directory", [](Bytes& b) { b.resize(30); },
-                  "the directory of its 2 images runs past the end"},
-        IcoDamage{"image offset outside", [](Bytes& b) { put32(b, 22 + 12, 0xfffffff0); },
-                  "image 2 of the .ico file lies outside the file"},
-        IcoDamage{"image size past the end", [](Bytes& b) { put32(b, 6 + 8, 0x10000); },
-                  "image 1 of the .ico file lies outside the file"},
-        IcoDamage{"image of 0 bytes", [](Bytes& b) { put32(b, 6 + 8, 0); },
-                  "image 1 of the .ico file lies outside the file"},
-        IcoDamage{"cut in the last image", [](Bytes& b) { b.pop_back(); },
-                  "image 2 of the .ico file lies outside the file"},
-        IcoDamage{"image neither bitmap nor PNG", [](Bytes& b) { put32(b, 38, 0x12345678); },
-                  "image 1 of the .ico file is neither a bitmap nor a PNG"}));
+        Damage{"empty", [](Bytes& b) { b.clear(); }, "it is not an .ico file"},
+        Damage{"cut in the header", [](Bytes& b) { b.resize(5); }, "it is not an .ico file"},
+        Damage{"reserved set", [](Bytes& b) { put16(b, 0, 1); }, "it is not an .ico file"},
+        Damage{"a cursor", [](Bytes& b) { put16(b, 2, 2); }, "it is not an .ico file"},
+        Damage{"no images", [](Bytes& b) { put16(b, 4, 0); }, "an .ico file without images"},
+        Damage{"huge count", [](Bytes& b) { put16(b, 4, 0xffff); },
+               "the directory of its 65535 images runs past the end"},
+        Damage{"cut in the directory", [](Bytes& b) { b.resize(30); },
+               "the directory of its 2 images runs past the end"},
+        Damage{"image offset outside", [](Bytes& b) { put32(b, 22 + 12, 0xfffffff0); },
+               "image 2 of the .ico file lies outside the file"},
+        Damage{"image size past the end", [](Bytes& b) { put32(b, 6 + 8, 0x10000); },
+               "image 1 of the .ico file lies outside the file"},
+        Damage{"image of 0 bytes", [](Bytes& b) { put32(b, 6 + 8, 0); },
+               "image 1 of the .ico file lies outside the file"},
+        Damage{"cut in the last image", [](Bytes& b) { b.pop_back(); },
+               "image 2 of the .ico file lies outside the file"},
+        Damage{"image neither bitmap nor PNG", [](Bytes& b) { put32(b, 38, 0x12345678); },
+               "image 1 of the .ico file is neither a bitmap nor a PNG"}));
 
 TEST(IconResources, RefusesAnExecutableWhoseIconGroupIsDamaged) {
     const Bytes ico = icoFile();

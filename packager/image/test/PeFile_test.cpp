@@ -10,16 +10,6 @@ using namespace testimage;
 
 namespace {
 
-struct Damage {
-    const char* name;
-    std::function<void(Bytes&)> apply;
-    const char* words;
-};
-
-void PrintTo(const Damage& d, std::ostream* os) {
-    *os << d.name;
-}
-
 class DamagedImage : public testing::TestWithParam<Damage> {};
 
 // Every image here is read as a stub, the strictest reader: each damage must

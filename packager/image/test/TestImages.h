@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,18 @@
 namespace testimage {
 
 typedef std::vector<std::uint8_t> Bytes;
+
+// A change that damages a file, and words its refusal must hold: a case of
+// the tables of damaged inputs.
+struct Damage {
+    const char* name;
+    std::function<void(Bytes&)> apply;
+    const char* words;
+};
+
+inline void PrintTo(const Damage& d, std::ostream* os) {
+    *os << d.name;
+}
 
 // Where the synthetic image keeps its headers.
 const std::uint32_t peOffset = 0x40;
